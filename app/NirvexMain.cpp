@@ -1,0 +1,118 @@
+#include "app/NirvexMain.h"
+
+#include "app/ProfileFile.h"
+#include "app/frmMain.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <charconv>
+
+NirvexMain::NirvexMain() = default;
+NirvexMain::~NirvexMain() = default;
+
+void NirvexMain::Main()
+{
+    Main(resolveProfilePath(QCoreApplication::applicationFilePath()));
+}
+
+void NirvexMain::Main(const QString& iniPath)
+{
+    IniPath = iniPath;
+    {
+        QFile touch(IniPath);
+        touch.open(QIODevice::Append);
+    }
+
+    mainWindow = std::make_unique<frmMain>(*this);
+    MainForm = mainWindow.get();
+    MainForm->Load();
+
+    RelayRunning = false;
+    SendCount = 0;
+
+    MainForm->show();
+}
+
+QString NirvexMain::profilePathFor(const QString& executablePath)
+{
+    const QFileInfo exe(executablePath);
+    return exe.absolutePath() + QLatin1Char('/') + exe.completeBaseName() + QLatin1String(".INI");
+}
+
+QString NirvexMain::resolveProfilePath(const QString& executablePath)
+{
+    const QString beside = profilePathFor(executablePath);
+    {
+        QFile probe(beside);
+        const bool existed = probe.exists();
+        if (probe.open(QIODevice::Append)) {
+            probe.close();
+            if (!existed)
+                probe.remove();
+            return beside;
+        }
+    }
+    QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (config.isEmpty())
+        config = QDir::homePath() + QLatin1String("/.config");
+    const QString folder = config + QLatin1String("/nirvex");
+    QDir().mkpath(folder);
+    return folder + QLatin1Char('/') + QFileInfo(beside).fileName();
+}
+
+QString NirvexMain::GetIniSetting(const QString& section, const QString& key,
+                                  const QString& def) const
+{
+    return ProfileFile::readValue(IniPath, section, key, def);
+}
+
+QString NirvexMain::GetIniSetting(const QString& section, const QString& key, const char* def) const
+{
+    return GetIniSetting(section, key, QString::fromUtf8(def));
+}
+
+QString NirvexMain::GetIniSetting(const QString& section, const QString& key, long long def) const
+{
+    return GetIniSetting(section, key, QString::number(def));
+}
+
+QString NirvexMain::GetIniSetting(const QString& section, const QString& key, int def) const
+{
+    return GetIniSetting(section, key, QString::number(def));
+}
+
+QString NirvexMain::GetIniSetting(const QString& section, const QString& key, double def) const
+{
+    return GetIniSetting(section, key, QString::number(def, 'g', 17));
+}
+
+void NirvexMain::SaveIniSetting(const QString& section, const QString& key,
+                                const QString& value) const
+{
+    ProfileFile::writeValue(IniPath, section, key, value);
+}
+
+void NirvexMain::SaveIniSetting(const QString& section, const QString& key, const char* value) const
+{
+    SaveIniSetting(section, key, QString::fromUtf8(value));
+}
+
+void NirvexMain::SaveIniSetting(const QString& section, const QString& key, long long value) const
+{
+    SaveIniSetting(section, key, QString::number(value));
+}
+
+void NirvexMain::SaveIniSetting(const QString& section, const QString& key, int value) const
+{
+    SaveIniSetting(section, key, QString::number(value));
+}
+
+void NirvexMain::SaveIniSetting(const QString& section, const QString& key, float value) const
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    SaveIniSetting(section, key, QString::fromLatin1(text, int(result.ptr - text)));
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class frmMain;
+class frmList;
+
+// The start-up sequence and the state shared by the windows of one running copy of Nirvex.
+// Each copy has its own object, so two copies can run side by side in one process.
+class NirvexMain {
+public:
+    NirvexMain();
+    ~NirvexMain();
+    NirvexMain(const NirvexMain&) = delete;
+    NirvexMain& operator=(const NirvexMain&) = delete;
+
+    // Runs the start-up sequence with the profile file beside the executable.
+    void Main();
+    // The same with a given profile file, for tests and for running several copies.
+    void Main(const QString& iniPath);
+
+    // Profile file beside the executable: folder, "/", name without extension, ".INI".
+    static QString profilePathFor(const QString& executablePath);
+    // The profile path to use: beside the executable when that file can be opened for
+    // appending, otherwise the same name under $XDG_CONFIG_HOME/nirvex/.
+    static QString resolveProfilePath(const QString& executablePath);
+
+    QString GetIniSetting(const QString& section, const QString& key, const QString& def) const;
+    QString GetIniSetting(const QString& section, const QString& key, const char* def) const;
+    QString GetIniSetting(const QString& section, const QString& key, long long def) const;
+    QString GetIniSetting(const QString& section, const QString& key, int def) const;
+    QString GetIniSetting(const QString& section, const QString& key, double def) const;
+
+    void SaveIniSetting(const QString& section, const QString& key, const QString& value) const;
+    void SaveIniSetting(const QString& section, const QString& key, const char* value) const;
+    void SaveIniSetting(const QString& section, const QString& key, long long value) const;
+    void SaveIniSetting(const QString& section, const QString& key, int value) const;
+    // Window coordinates: the shortest decimal text that reads back as the same float.
+    void SaveIniSetting(const QString& section, const QString& key, float value) const;
+
+    QString IniPath;
+    frmMain* MainForm = nullptr;
+    frmList* ListForm = nullptr;
+    int32_t DestType = 0;
+    int32_t DestMode = 0;
+    bool RelayRunning = false;
+    std::array<uint8_t, 256> SendBuffer{};
+    int16_t SendCount = 0;
+
+private:
+    std::unique_ptr<frmMain> mainWindow;
+};

@@ -1,0 +1,41 @@
+#include "TestRegistry.h"
+
+#include <QApplication>
+#include <QTest>
+#include <cstring>
+
+std::vector<std::pair<const char*, TestRegistry::Factory>>& TestRegistry::all()
+{
+    static std::vector<std::pair<const char*, Factory>> classes;
+    return classes;
+}
+
+TestRegistry::Registrar::Registrar(const char* name, Factory factory)
+{
+    all().emplace_back(name, std::move(factory));
+}
+
+// Runs every registered class, or only the one named by the first argument; further arguments
+// go to QTest (for example a test function name or -v2).
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QStringList args = app.arguments();
+    QString only;
+    if (args.size() > 1 && !args.at(1).startsWith('-')) {
+        for (const auto& [name, factory] : TestRegistry::all()) {
+            if (args.at(1) == QLatin1String(name)) {
+                only = args.takeAt(1);
+                break;
+            }
+        }
+    }
+    int failed = 0;
+    for (const auto& [name, factory] : TestRegistry::all()) {
+        if (!only.isEmpty() && only != QLatin1String(name))
+            continue;
+        std::unique_ptr<QObject> test = factory();
+        failed += QTest::qExec(test.get(), args);
+    }
+    return failed == 0 ? 0 : 1;
+}
