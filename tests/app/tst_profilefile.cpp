@@ -1,0 +1,282 @@
+#include "TestRegistry.h"
+
+#include "app/NirvexMain.h"
+#include "app/ProfileFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// Literal bytes, embedded NULs included.
+template <size_t N> QByteArray raw(const char (&text)[N])
+{
+    return QByteArray(text, qsizetype(N - 1));
+}
+
+// Shift-JIS (code page 932) spellings.
+const QByteArray SjisSerial2 =
+    raw("\x83\x56\x83\x8A\x83\x41\x83\x8B\x83\x7C\x81\x5B\x83\x67\x82\x51"); // シリアルポート２
+const QByteArray SjisUser = raw("\x83\x86\x81\x5B\x83\x55\x81\x5B");         // ユーザー
+
+void put(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray get(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList listing(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+template <typename... T> void row(const char* name, const T&... values)
+{
+    (QTest::newRow(name) << ... << values);
+}
+
+} // namespace
+
+// Profile file reading and writing on real files, and the profile helpers of NirvexMain.
+class TestProfileFile : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QString ini() const { return dir->filePath("p.INI"); }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+    }
+    void cleanup()
+    {
+        QFile::setPermissions(dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        dir.reset();
+    }
+
+    void readValue_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        const QString key = "Key", def = "DEF", jaKey = "シリアルポート２";
+        row("no file", QByteArray(), key, def);
+        row("no section", raw("[Other]\nKey=1\n"), key, def);
+        row("no key", raw("[Settings]\nOther=1\n"), key, def);
+        row("empty value", raw("[Settings]\nKey=\n"), key, QString(""));
+        row("letter case", raw("[sETTINGS]\nkey=v\n"), QString("KEY"), QString("v"));
+        row("blanks", raw(" [ Settings ] \n\t Key \t= a b \t\n"), key, QString("a b"));
+        row("before any section", raw("Key=0\n[Settings]\n"), key, def);
+        row("other section", raw("[A]\nKey=1\n[Settings]\n"), key, def);
+        row("first key wins", raw("[Settings]\nKey=1\nKey=2\n"), key, QString("1"));
+        row("comment", raw("[Settings]\n;Key=1\n"), key, def);
+        row("CRLF", raw("[Settings]\r\nKey=v\r\n"), key, QString("v"));
+        row("BOM", raw("\xEF\xBB\xBF[Settings]\nKey=v\n"), key, QString("v"));
+        row("NUL ends value", raw("\0\n[Settings]\nKey=ab\0cd\n"), key, QString("ab"));
+        row("Japanese key", QByteArray("[Settings]\nシリアルポート２=3\n"), jaKey, QString("3"));
+        row("ASCII 2 is not ２", QByteArray("[Settings]\nシリアルポート２=3\n"),
+            QString("シリアルポート2"), def);
+        row("full-width case", QByteArray("[Settings]\nＫｅｙ=1\n"), QString("ｋｅｙ"), def);
+        row("254 cut", "[Settings]\nKey=" + QByteArray(300, 'x'), key, QString(254, 'x'));
+        row("254 cut UTF-8", "[Settings]\nKey=a" + QString(100, u'あ').toUtf8(), key,
+            "a" + QString(84, u'あ'));
+        row("254 cut Shift-JIS", "[Settings]\nKey=a" + raw("\x82\xA0").repeated(200), key,
+            "a" + QString(126, u'あ'));
+        row("Shift-JIS key", "[Settings]\r\n" + SjisSerial2 + "=5\r\n", jaKey, QString("5"));
+        // ヂ is 83 61 and ア is 83 41: the second bytes differ only in ASCII letter case.
+        row("Shift-JIS second byte", raw("[Settings]\n\x83\x61=1\n"), QString("ア"), def);
+    }
+    void readValue()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        if (!content.isNull())
+            put(ini(), content);
+        QCOMPARE(ProfileFile::readValue(ini(), "Settings", key, "DEF"), expected);
+    }
+
+    void readSection()
+    {
+        put(ini(), "[A]\nX=0\n[settings]\nA=1\n;B=2\n B = two \nnoise\n[C]\nC=3\n");
+        const QList<std::pair<QString, QString>> expected{{"A", "1"}, {"B", "two"}};
+        QCOMPARE(ProfileFile::readSection(ini(), "Settings"), expected);
+        QVERIFY(ProfileFile::readSection(ini(), "Missing").isEmpty());
+    }
+
+    void writeValue_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // null: no file
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("after");
+        const QString v = "v";
+        row("new file", QByteArray(), v, raw("[Settings]\nKey=v\n"));
+        row("replace, others kept",
+            raw("; top\n[A]\nKey=1\n\n[Settings]\n ; c \nX = 1 \nKey=old\n\tY=2\n\n[B]\nKey=3"), v,
+            raw("; top\n[A]\nKey=1\n\n[Settings]\n ; c \nX = 1 \nKey=v\n\tY=2\n\n[B]\nKey=3"));
+        row("replace keeps spelling", raw("[settings]\n  kEY = old \n"), v,
+            raw("[settings]\nkEY=v\n"));
+        row("add after last key", raw("[Settings]\nX=1\n; c\n\n\n[B]\n"), v,
+            raw("[Settings]\nX=1\nKey=v\n; c\n\n\n[B]\n"));
+        row("add to empty section", raw("[Settings]\n\n[B]\n"), v,
+            raw("[Settings]\nKey=v\n\n[B]\n"));
+        row("add, no final break", raw("[Settings]\nX=1"), v, raw("[Settings]\nX=1\nKey=v\n"));
+        row("new section", raw("[A]\nX=1"), v, raw("[A]\nX=1\n[Settings]\nKey=v\n"));
+        row("CRLF add", raw("[Settings]\r\nY=2\r\n\r\n"), v,
+            raw("[Settings]\r\nY=2\r\nKey=v\r\n\r\n"));
+        row("CRLF new section", raw("[A]\r\nX=1\r\n"), v,
+            raw("[A]\r\nX=1\r\n[Settings]\r\nKey=v\r\n"));
+        row("BOM", raw("\xEF\xBB\xBF[Settings]\nKey=1\n"), v,
+            raw("\xEF\xBB\xBF[Settings]\nKey=v\n"));
+        row("first of duplicates", raw("[Settings]\nKey=1\nKey=2\n[Settings]\nKey=3\n"), v,
+            raw("[Settings]\nKey=v\nKey=2\n[Settings]\nKey=3\n"));
+        row("line breaks in value", raw("[Settings]\nKey=1\n"), QString("a\r\n[B]\nb=1"),
+            raw("[Settings]\nKey=a  [B] b=1\n"));
+    }
+    void writeValue()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, after);
+        if (!before.isNull())
+            put(ini(), before);
+        QVERIFY(ProfileFile::writeValue(ini(), "Settings", "Key", value));
+        QCOMPARE(get(ini()), after);
+        QCOMPARE(listing(dir->path()), QStringList{"p.INI"});
+    }
+
+    void shiftJis()
+    {
+        QVERIFY(ProfileFile::shiftJisAvailable());
+        // Bytes the codec would not give back unchanged (a duplicate code, a broken pair): lines
+        // that are not written to must survive byte for byte.
+        const QByteArray comment = raw("; \xED\x40 \x83\xFF\r\n");
+        put(ini(), "[Settings]\r\n" + comment + SjisSerial2 + "=3\r\n");
+        QCOMPARE(ProfileFile::readValue(ini(), "Settings", "シリアルポート２", "-1"), "3");
+        QVERIFY(ProfileFile::writeValue(ini(), "Settings", "シリアルポート２", "7"));
+        QVERIFY(ProfileFile::writeValue(ini(), "settings", "HostID", "ユーザー"));
+        // ']' (0x5D) is the second byte of ゾ in "[ゾーン]".
+        QVERIFY(ProfileFile::writeValue(ini(), "ゾーン", "Key", "1"));
+        QVERIFY(ProfileFile::writeValue(ini(), "ゾーン", "Key", "2"));
+        QCOMPARE(get(ini()), "[Settings]\r\n" + comment + SjisSerial2 + "=7\r\nHostID=" + SjisUser +
+                                 raw("\r\n[\x83\x5D\x81\x5B\x83\x93]\r\nKey=2\r\n"));
+        QCOMPARE(ProfileFile::readValue(ini(), "Settings", "HostID", ""), "ユーザー");
+    }
+
+    void writeFails_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // content of p.INI; null: no such file
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        const QByteArray plain = raw("[Settings]\nKey=1\n");
+        const QString p = "p.INI", s = "Settings", k = "Key", v = "v";
+        row("folder under a file", plain, QString("p.INI/q.INI"), s, k, v);
+        row("path is a folder", QByteArray(), QString("."), s, k, v);
+        row("read-only folder", plain, p, s, k, v);
+        row("not in Shift-JIS", "[Settings]\n" + SjisSerial2 + "=1\n", p, s, k,
+            QString("\U0001F600"));
+        row("= in key", plain, p, s, QString("K=ey"), v);
+        row("blank key", plain, p, s, QString(" \t"), v);
+        row("] in section", plain, p, QString("Set]tings"), k, v);
+    }
+    void writeFails()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, target);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        const bool readOnly = QByteArray(QTest::currentDataTag()) == "read-only folder";
+        if (readOnly && geteuid() == 0)
+            QSKIP("permissions do not bind root");
+        if (!before.isNull())
+            put(ini(), before);
+        const QStringList files = listing(dir->path());
+        if (readOnly)
+            QVERIFY(QFile::setPermissions(dir->path(), QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(!ProfileFile::writeValue(dir->filePath(target), section, key, value));
+        QCOMPARE(listing(dir->path()), files);
+        QCOMPARE(get(ini()), before);
+    }
+
+    void badFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QByteArray garbage(50 * 1024 * 1024, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(garbage.data()),
+                                      garbage.size() / 4);
+        row("50 MB of random bytes", garbage);
+        row("NUL bytes", raw("\0[Nirvex]\0\n\0Probe\0=\0\n[\0\n=\0"));
+        row("20 MB line", QByteArray(20 * 1024 * 1024, '['));
+        row("lead byte at the end", raw("[Settings]\nKey=\x83"));
+    }
+    void badFiles()
+    {
+        QFETCH(QByteArray, content);
+        put(ini(), content);
+        QCOMPARE(ProfileFile::readValue(ini(), "Nirvex", "Probe", "DEF"), "DEF");
+        QVERIFY(ProfileFile::writeValue(ini(), "Nirvex", "Probe", "ok"));
+        QCOMPARE(ProfileFile::readValue(ini(), "Nirvex", "Probe", "DEF"), "ok");
+        QVERIFY(get(ini()).startsWith(content));
+    }
+
+    void iniSettingNumbers_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QString>("text");
+        row("6500", 6500.0f, QString("6500"));
+        row("-1200", -1200.0f, QString("-1200"));
+        row("1234.5", 1234.5f, QString("1234.5"));
+    }
+    void iniSettingNumbers()
+    {
+        QFETCH(float, value);
+        QFETCH(QString, text);
+        NirvexMain app;
+        app.IniPath = ini();
+        QCOMPARE(app.GetIniSetting("Settings", "MainWidth", -1), "-1");
+        app.SaveIniSetting("Settings", "MainWidth", value);
+        QCOMPARE(app.GetIniSetting("Settings", "MainWidth", -1), text);
+    }
+
+    void resolveProfilePath_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("expected");
+        row("writable folder", QString("bin/nirvex"), QString("bin/nirvex.INI"));
+        row("folder under a file", QString("plain/nirvex"), QString("config/nirvex/nirvex.INI"));
+    }
+    void resolveProfilePath()
+    {
+        QFETCH(QString, executable);
+        QFETCH(QString, expected);
+        QVERIFY(QDir(dir->path()).mkdir("bin"));
+        put(dir->filePath("plain"), "x");
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", dir->filePath("config").toLocal8Bit());
+        const QString path = NirvexMain::resolveProfilePath(dir->filePath(executable));
+        saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
+        QCOMPARE(path, dir->filePath(expected));
+        QVERIFY(QFileInfo(path).dir().exists());
+        QVERIFY(!QFile::exists(dir->filePath("bin/nirvex.INI"))); // the probe leaves nothing
+    }
+};
+
+NIRVEX_TEST(TestProfileFile)
+#include "tst_profilefile.moc"
