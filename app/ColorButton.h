@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QColor>
+#include <QPushButton>
+
+// A push button painted in a chosen background colour.
+class ColorButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit ColorButton(QWidget* parent = nullptr);
+
+    QColor BackColor() const;
+    void setBackColor(const QColor& color);
+};

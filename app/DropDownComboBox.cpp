@@ -1,0 +1,9 @@
+#include "app/DropDownComboBox.h"
+
+DropDownComboBox::DropDownComboBox(QWidget* parent) : QComboBox(parent) {}
+
+void DropDownComboBox::showPopup()
+{
+    emit DropDown();
+    QComboBox::showPopup();
+}

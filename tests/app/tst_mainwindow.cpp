@@ -1,0 +1,359 @@
+#include "TestRegistry.h"
+
+#include "app/ColorButton.h"
+#include "app/DropDownComboBox.h"
+#include "app/IntervalTimer.h"
+#include "app/NirvexMain.h"
+#include "app/ShapeLamp.h"
+#include "app/StatusBar.h"
+#include "app/TagLabel.h"
+#include "app/Twips.h"
+#include "app/frmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+// A loaded main window on a profile file of its own.
+struct Window {
+    QTemporaryDir dir;
+    NirvexMain app;
+    std::unique_ptr<frmMain> w;
+
+    explicit Window(const QByteArray& profile = {})
+    {
+        app.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
+        if (!profile.isEmpty()) {
+            QFile file(app.IniPath);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(profile);
+        }
+        w = std::make_unique<frmMain>(app);
+        w->Load();
+    }
+    QString value(const char* key)
+    {
+        return app.GetIniSetting(QStringLiteral("Settings"), QLatin1String(key), "missing");
+    }
+    bool showActive()
+    {
+        w->show();
+        w->activateWindow();
+        return QTest::qWaitForWindowActive(w.get());
+    }
+};
+
+QRect px(int l, int t, int w, int h)
+{
+    return Twips::toPixels(l, t, w, h, 96);
+}
+
+} // namespace
+
+// The main window's controls, menus, layout on resize, key preview and stored geometry.
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void designGeometry_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("rect");
+        QTest::newRow("cmdRun") << "cmdRun" << QRect(240, 48, 65, 41);
+        QTest::newRow("cmbBPS in frmSer") << "cmbBPS" << QRect(112, 40, 105, 20);
+        QTest::newRow("lamp") << "shpLan" << QRect(40, 96, 9, 9);
+        QTest::newRow("txtKey") << "txtKey" << px(720, 600, 1935, 270);
+        QTest::newRow("frmLan moved onto frmSerial") << "frmLan" << px(1200, 120, 4335, 1935);
+    }
+    void designGeometry()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, rect);
+        Window f;
+        if (f.w->Dpi() != 96)
+            QSKIP("screen is not at 96 DPI");
+        QCOMPARE(f.w->findChild<QWidget*>(name)->geometry(), rect);
+        QCOMPARE(f.w->lblText[4]->geometry(), px(240, 1680, 1335, 255));
+        QCOMPARE(f.w->lblText[4]->font().pointSize(), 12);
+    }
+
+    void lists_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("items");
+        const QStringList speeds = {"110",   "300",   "600",   "1200",  "2400",   "9600",  "14400",
+                                    "19200", "28800", "38400", "56000", "128000", "256000"};
+        const QStringList parity = {"Even", "Mark", "None", "Odd", "Space"};
+        QTest::newRow("cmbBPS") << "cmbBPS" << speeds;
+        QTest::newRow("cmbBPS2") << "cmbBPS2" << speeds;
+        QTest::newRow("cmbParity") << "cmbParity" << parity;
+        QTest::newRow("cmbBits") << "cmbBits" << QStringList{"4", "5", "6", "7", "8"};
+        QTest::newRow("cmbStopBits2") << "cmbStopBits2" << QStringList{"1", "1.5", "2"};
+    }
+    void lists()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, items);
+        Window f;
+        auto* combo = f.w->findChild<DropDownComboBox*>(name);
+        QStringList actual;
+        for (int i = 0; i < combo->count(); ++i)
+            actual << combo->itemText(i);
+        QCOMPARE(actual, items);
+        QCOMPARE(combo->currentIndex(), -1);
+        QVERIFY(!combo->isEditable());
+    }
+
+    void destinationIsEditable()
+    {
+        Window f;
+        QVERIFY(f.w->cmbDest->isEditable());
+        QCOMPARE(f.w->cmbDest->currentText(), QStringLiteral("127.0.0.1"));
+        f.w->cmbDest->lineEdit()->setText(QStringLiteral("10.1.2.3"));
+        QTest::keyClick(f.w->cmbDest->lineEdit(), Qt::Key_Return);
+        QCOMPARE(f.w->cmbDest->count(), 0);
+        QCOMPARE(f.w->txtKey->echoMode(), QLineEdit::Normal);
+    }
+
+    void menus()
+    {
+        Window f;
+        frmMain& w = *f.w;
+        QCOMPARE(w.windowTitle(), QStringLiteral("Nirvex"));
+        for (QAction* hidden :
+             {w.mnuFileNew, w.mnuFileBar0, w.mnuFilePrint, w.mnuFileMRU[0], w.mnuFileMRU[2],
+              w.mnuFileBar5, w.mnuViewOptions, w.mnuHelpSearchForHelpOn})
+            QVERIFY(!hidden->isVisible());
+        for (QAction* shown : {w.mnuFileExit, w.mnuViewStatusBar, w.mnuViewFlipList,
+                               w.mnuHelpContents, w.mnuHelpBar0, w.mnuHelpAbout})
+            QVERIFY(shown->isVisible());
+        QVERIFY(w.mnuHelpBar0->isSeparator());
+        QCOMPARE(w.mnuFileNew->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+        QVERIFY(w.mnuViewStatusBar->isChecked());
+        QVERIFY(!w.mnuViewFlipList->isEnabled());
+        QCOMPARE(w.mnuViewStatusBar->text(), QStringLiteral("ｽﾃｰﾀｽ ﾊﾞｰ(&B)"));
+    }
+
+    void lampsAndStartState()
+    {
+        Window f;
+        frmMain& w = *f.w;
+        QCOMPARE(w.lblRecv->BackColor(), QColor(0, 64, 0));
+        QCOMPARE(w.lblRecv->Tag, QStringLiteral("2"));
+        QCOMPARE(w.lblSend->BackColor(), QColor(64, 0, 0));
+        QCOMPARE(w.lblSend->Tag, QStringLiteral("1"));
+        QCOMPARE(w.cmdRun->BackColor(), QColor(255, 192, 192));
+        QCOMPARE(w.shpLan->FillColor(), QColor(192, 192, 192));
+        QCOMPARE(w.frmSer->property("HelpContextID").toInt(), 10016);
+        QVERIFY(w.frmSerial->isVisibleTo(w.frmDest));
+        QVERIFY(!w.frmLan->isVisibleTo(w.frmDest));
+        for (QGroupBox* role : {w.frmServer, w.frmClient, w.frmHost})
+            QVERIFY(role->isVisibleTo(w.frmLan));
+        QVERIFY(w.tmrHidden->Enabled());
+        QCOMPARE(w.tmrHidden->Interval(), 500);
+        QVERIFY(!w.tmrSer->Enabled());
+        QVERIFY(!w.Authenticated);
+
+        for (QRadioButton* option : {w.optSerial, w.optServer, w.optLan, w.optHost})
+            option->click();
+        QVERIFY(!w.optSerial->isChecked() && w.optLan->isChecked());
+        QVERIFY(!w.optServer->isChecked() && w.optHost->isChecked());
+    }
+
+    void tabOrder_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        const std::pair<const char*, const char*> neighbours[] = {{"cmdRun", "cmbStopBits"},
+                                                                  {"cmbComPort", "optLan"},
+                                                                  {"cmbComPort2", "cmbBPS2"},
+                                                                  {"txtServerPort", "txtKey"},
+                                                                  {"txtID", "txtPort"}};
+        for (const auto& [from, to] : neighbours)
+            QTest::newRow(from) << QString::fromLatin1(from) << QString::fromLatin1(to);
+    }
+    void tabOrder()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        Window f;
+        f.w->frmLan->show();
+        QVERIFY(f.showActive());
+        auto* start = f.w->findChild<QWidget*>(from);
+        start->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), start);
+        QTest::keyClick(start, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), f.w->findChild<QWidget*>(to));
+    }
+
+    void resizeLayout_data()
+    {
+        QTest::addColumn<QSize>("client");
+        QTest::addColumn<bool>("statusBar");
+        QTest::addColumn<QSize>("monitor");
+        // Every row starts from a 706 x 470 client area, whose monitor area is 690 x 292.
+        QTest::newRow("design size") << QSize(706, 470) << true << QSize(690, 292);
+        QTest::newRow("status bar hidden") << QSize(706, 470) << false << QSize(690, 310);
+        QTest::newRow("larger") << QSize(1000, 600) << true << QSize(984, 422);
+        QTest::newRow("too short keeps height") << QSize(300, 100) << true << QSize(284, 292);
+        QTest::newRow("too narrow keeps width") << QSize(10, 400) << true << QSize(690, 222);
+        QTest::newRow("too small for both") << QSize(5, 5) << false << QSize(690, 310);
+    }
+    void resizeLayout()
+    {
+        QFETCH(QSize, client);
+        QFETCH(bool, statusBar);
+        QFETCH(QSize, monitor);
+        Window f;
+        frmMain& w = *f.w;
+        if (w.Dpi() != 96)
+            QSKIP("screen is not at 96 DPI");
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ClientArea()->resize(706, 470);
+        if (!statusBar)
+            w.mnuViewStatusBar->trigger();
+        w.ClientArea()->resize(client);
+        QCOMPARE(w.picMon->size(), monitor);
+        QCOMPARE(w.picMon->pos(), QPoint(8, 152));
+        QCOMPARE(w.vsMon->geometry(), QRect(8 + monitor.width(), 152, 17, monitor.height()));
+        QCOMPARE(w.sbStatusBar->geometry(), QRect(0, client.height() - 18, client.width(), 18));
+    }
+
+    void statusBarToggle()
+    {
+        Window f;
+        frmMain& w = *f.w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int shown = w.picMon->height();
+        w.mnuViewStatusBar->trigger();
+        QVERIFY(!w.mnuViewStatusBar->isChecked());
+        QVERIFY(!w.sbStatusBar->isVisible());
+        QCOMPARE(w.picMon->height(), shown + w.sbStatusBar->height());
+        w.mnuViewStatusBar_Click();
+        QVERIFY(w.mnuViewStatusBar->isChecked());
+        QVERIFY(w.sbStatusBar->isVisible());
+        QCOMPARE(w.picMon->height(), shown);
+    }
+
+    void hiddenKeys_data()
+    {
+        QTest::addColumn<bool>("listEnabled");
+        QTest::addColumn<bool>("timerExpired");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("expected"); // -1: SendList not called
+        QTest::newRow("F5 then Shift+F8") << true << false << int(Qt::ShiftModifier) << 1;
+        QTest::newRow("Shift+F8 after the timer fired")
+            << true << true << int(Qt::ShiftModifier) << 0;
+        QTest::newRow("plain F8") << true << false << int(Qt::NoModifier) << 0;
+        QTest::newRow("Ctrl+Shift+F8")
+            << true << false << int(Qt::ControlModifier | Qt::ShiftModifier) << 1;
+        QTest::newRow("list item disabled") << false << false << int(Qt::ShiftModifier) << -1;
+    }
+    void hiddenKeys()
+    {
+        QFETCH(bool, listEnabled);
+        QFETCH(bool, timerExpired);
+        QFETCH(int, modifiers);
+        QFETCH(int, expected);
+        Window f;
+        frmMain& w = *f.w;
+        w.mnuViewFlipList->setEnabled(listEnabled);
+        QVERIFY(f.showActive());
+        QSignalSpy calls(&w, &frmMain::sendListRequested);
+        w.cmbBPS->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), w.cmbBPS);
+
+        QTest::keyClick(w.cmbBPS, Qt::Key_F5);
+        QVERIFY(w.tmrHidden->Enabled());
+        if (timerExpired)
+            QTRY_VERIFY_WITH_TIMEOUT(!w.tmrHidden->Enabled(), 10000);
+        QTest::keyClick(w.cmbBPS, Qt::Key_F8, Qt::KeyboardModifiers(modifiers));
+        if (expected < 0) {
+            QCOMPARE(calls.count(), 0);
+        } else {
+            QCOMPARE(calls.count(), 1);
+            QCOMPARE(calls.at(0).at(0).toBool(), expected == 1);
+        }
+    }
+
+    void keysStillReachFocusedControl()
+    {
+        Window f;
+        frmMain& w = *f.w;
+        w.frmLan->show();
+        QVERIFY(f.showActive());
+        w.tmrHidden_Timer();
+        w.txtPort->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), w.txtPort);
+        QTest::keyClick(w.txtPort, Qt::Key_F5);
+        QVERIFY(w.tmrHidden->Enabled());
+        QTest::keyClicks(w.txtPort, QStringLiteral("23"));
+        QCOMPARE(w.txtPort->text(), QStringLiteral("100023"));
+    }
+
+    void storedGeometry_data()
+    {
+        QTest::addColumn<QByteArray>("profile");
+        QTest::addColumn<QRect>("twips");
+        QTest::newRow("empty profile") << QByteArray() << QRect(1000, 1000, 6500, 6500);
+        QTest::newRow("numbers") << QByteArray("[Settings]\nMainLeft=1500\nMainTop=750\n"
+                                               "MainWidth=9000\nMainHeight=6000\n")
+                                 << QRect(1500, 750, 9000, 6000);
+        QTest::newRow("not numbers take defaults")
+            << QByteArray("[Settings]\nMainLeft=abc\nMainTop=\nMainWidth=inf\nMainHeight=7200\n")
+            << QRect(1000, 1000, 6500, 7200);
+    }
+    void storedGeometry()
+    {
+        QFETCH(QByteArray, profile);
+        QFETCH(QRect, twips);
+        Window f(profile);
+        f.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));
+        QTRY_COMPARE(f.w->frameGeometry(), Twips::toPixels(twips.x(), twips.y(), twips.width(),
+                                                           twips.height(), f.w->Dpi()));
+    }
+
+    void closeStoresGeometryAndClosesOtherWindows()
+    {
+        Window f;
+        QWidget other;
+        other.show();
+        f.w->AddLoadedWindow(&other);
+        f.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));
+        f.w->mnuFileExit->trigger();
+        QVERIFY(!f.w->isVisible());
+        QVERIFY(!other.isVisible());
+
+        const QRectF outer = Twips::fromPixels(f.w->frameGeometry(), f.w->Dpi());
+        QCOMPARE(f.value("MainLeft").toDouble(), outer.x());
+        QCOMPARE(f.value("MainTop").toDouble(), outer.y());
+        QCOMPARE(f.value("MainWidth").toDouble(), outer.width());
+        QCOMPARE(f.value("MainHeight").toDouble(), outer.height());
+    }
+
+    void minimisedCloseStoresNothing()
+    {
+        Window f;
+        f.w->showMinimized();
+        QTRY_VERIFY(f.w->isMinimized());
+        f.w->close();
+        for (const char* key : {"MainLeft", "MainTop", "MainWidth", "MainHeight"})
+            QCOMPARE(f.value(key), QStringLiteral("missing"));
+    }
+};
+
+NIRVEX_TEST(TestMainWindow)
+#include "tst_mainwindow.moc"
