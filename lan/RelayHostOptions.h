@@ -1,0 +1,22 @@
+#pragma once
+
+#include "lan/RelayHostService.h"
+
+#include <QString>
+#include <QStringList>
+
+// The command line of nirvex-host.
+class RelayHostOptions {
+public:
+    enum class Outcome { Run, Help, Version, Error };
+
+    // Reads the arguments (the program name first). On Run the service settings are filled in,
+    // except the accounts themselves: accountsPath names the file when one is given.
+    static RelayHostOptions parse(const QStringList& arguments);
+
+    Outcome outcome = Outcome::Error;
+    RelayHostService::Settings settings;
+    QString accountsPath;
+    // The help text for Help, the message for Error.
+    QString text;
+};
