@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   fonts-ipafont-gothic
   xvfb xauth socat
+  fp-utils libchm-dev
 )
 
 missing=()

@@ -1,0 +1,586 @@
+#include "TestRegistry.h"
+
+#include "app/AppInfo.h"
+#include "app/ChmFile.h"
+#include "app/HelpBrowser.h"
+#include "app/HelpWindow.h"
+#include "app/InfoBox.h"
+#include "app/SystemInfo.h"
+#include "app/Twips.h"
+#include "app/frmAbout.h"
+#include "app/frmOptions.h"
+#include "app/frmSplash.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+namespace {
+
+// Collects the messages that would have been shown in message boxes while it lives.
+struct Messages {
+    QStringList texts;
+    QStringList titles;
+    InfoBox::Hook previous;
+    Messages()
+    {
+        previous = InfoBox::setHook([this](const QString& title, const QString& text) {
+            titles.append(title);
+            texts.append(text);
+        });
+    }
+    ~Messages() { InfoBox::setHook(previous); }
+};
+
+// Sets PATH while it lives.
+struct PathOverride {
+    QByteArray saved = qgetenv("PATH");
+    explicit PathOverride(const QString& path) { qputenv("PATH", path.toLocal8Bit()); }
+    ~PathOverride() { qputenv("PATH", saved); }
+};
+
+// A shell script that writes its own name into marker.
+bool writeTool(const QString& folder, const QString& name, const QString& marker)
+{
+    QFile file(folder + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QStringLiteral("#!/bin/sh\necho %1 > '%2'\n").arg(name, marker).toUtf8());
+    file.close();
+    return file.setPermissions(file.permissions() | QFile::ExeOwner);
+}
+
+QString builtHelpFile()
+{
+    const QString build = qEnvironmentVariable("NIRVEX_BUILD_DIR");
+    return build.isEmpty() ? QString() : AppInfo::helpFilePath(build);
+}
+
+} // namespace
+
+// Splash, about and options windows, the system-information fallback and the help viewer.
+class TestShellWindows : public QObject {
+    Q_OBJECT
+private slots:
+    void formatVersion_data()
+    {
+        QTest::addColumn<int>("major");
+        QTest::addColumn<int>("minor");
+        QTest::addColumn<int>("revision");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("this program") << 0 << 50 << 0 << "0.50.0";
+        QTest::newRow("minor 5") << 0 << 5 << 0 << "0.5.0";
+        QTest::newRow("no leading zeros") << 1 << 0 << 12 << "1.0.12";
+    }
+    void formatVersion()
+    {
+        QFETCH(int, major);
+        QFETCH(int, minor);
+        QFETCH(int, revision);
+        QFETCH(QString, text);
+        QCOMPARE(AppInfo::formatVersion(major, minor, revision), text);
+    }
+
+    void splashLoadSetsTitleAndVersion()
+    {
+        frmSplash splash;
+        const QRect platformBefore = splash.lblPlatform->geometry();
+        const int versionRight = splash.lblVersion->geometry().right();
+        splash.Load();
+        QCOMPARE(splash.lblVersion->text(), QStringLiteral("Version 0.50.0"));
+        QCOMPARE(splash.lblProductName->text(), QStringLiteral("Nirvex"));
+        QCOMPARE(splash.lblPlatform->text(), QStringLiteral("ﾌﾟﾗｯﾄﾌｫｰﾑ"));
+        QCOMPARE(splash.lblPlatform->geometry(), platformBefore);
+        QVERIFY(splash.lblLicenseTo->text().isEmpty());
+        QVERIFY(splash.lblCopyright->text().contains(QStringLiteral("Nirvex developers")));
+        // The longer version text grows to the left and stays inside the frame.
+        QCOMPARE(splash.lblVersion->geometry().right(), versionRight);
+        QVERIFY(splash.fraMainFrame->rect().contains(splash.lblVersion->geometry()));
+        QVERIFY(splash.lblVersion->width() >= splash.lblVersion->sizeHint().width());
+        QCOMPARE(splash.picLogo->pixmap().size(), QSize(32, 32));
+        QCOMPARE(splash.ClientArea()->size(),
+                 QSize(Twips::toPixels(7455, splash.Dpi()), Twips::toPixels(4605, splash.Dpi())));
+        splash.showNow();
+        QVERIFY(splash.isVisible());
+    }
+
+    void aboutLoadSetsTitleAndVersion()
+    {
+        frmAbout about(nullptr);
+        about.Load();
+        QCOMPARE(about.lblVersion->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 0.50.0"));
+        QCOMPARE(about.lblTitle->text(), QStringLiteral("Nirvex"));
+        QCOMPARE(about.windowTitle(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Nirvex"));
+        QCOMPARE(about.lblDescription[3]->text(), AppInfo::homepage());
+        QCOMPARE(about.picIcon->pixmap().size(), QSize(32, 32));
+        QVERIFY(about.cmdOK->isDefault());
+        QVERIFY(about.isModal());
+    }
+
+    void aboutDescriptionOpensHomepage_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::newRow("copyright") << 0;
+        QTest::newRow("donationware") << 1;
+        QTest::newRow("support") << 2;
+        QTest::newRow("address") << 3;
+    }
+    void aboutDescriptionOpensHomepage()
+    {
+        QFETCH(int, index);
+        QList<QUrl> opened;
+        const frmAbout::UrlOpener previous =
+            frmAbout::setUrlOpener([&](const QUrl& url) { opened.append(url); });
+        frmAbout about(nullptr);
+        about.Load();
+        about.show();
+        QTest::mouseClick(about.lblDescription[size_t(index)], Qt::LeftButton);
+        frmAbout::setUrlOpener(previous);
+        QCOMPARE(opened, QList<QUrl>{QUrl(AppInfo::homepage())});
+        QVERIFY(about.isVisible());
+    }
+
+    void aboutClosesOnEnterAndEsc_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter") << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+        QTest::newRow("Esc") << int(Qt::Key_Escape);
+    }
+    void aboutClosesOnEnterAndEsc()
+    {
+        QFETCH(int, key);
+        Messages messages;
+        frmAbout about(nullptr);
+        about.show();
+        QTest::keyClick(about.cmdOK, Qt::Key(key));
+        QVERIFY(!about.isVisible());
+        QVERIFY(messages.texts.isEmpty());
+    }
+
+    void aboutShownTwiceIsFreshEachTime()
+    {
+        QWidget owner;
+        owner.show();
+        QList<QPointer<frmAbout>> shown;
+        QStringList versions;
+        QList<bool> ownedByOwner;
+        for (int round = 0; round < 2; ++round) {
+            QTimer::singleShot(0, this, [&] {
+                auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
+                if (about) {
+                    shown.append(about);
+                    versions.append(about->lblVersion->text());
+                    ownedByOwner.append(about->parentWidget() == &owner && about->isModal());
+                    about->lblVersion->setText(QStringLiteral("changed"));
+                    about->cmdOK->click();
+                    return;
+                }
+                for (QWidget* w : QApplication::topLevelWidgets()) {
+                    if (qobject_cast<frmAbout*>(w))
+                        w->close();
+                }
+            });
+            frmAbout::showModal(&owner);
+        }
+        QCOMPARE(versions,
+                 QStringList({QStringLiteral("ﾊﾞｰｼﾞｮﾝ 0.50.0"), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 0.50.0")}));
+        QCOMPARE(ownedByOwner, QList<bool>({true, true}));
+        QCOMPARE(shown.size(), 2);
+        QVERIFY(shown[0].isNull());
+        QVERIFY(shown[1].isNull());
+    }
+
+    void findProgram_data()
+    {
+        QTest::addColumn<QStringList>("executables");
+        QTest::addColumn<QStringList>("plainFiles");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("none") << QStringList() << QStringList() << QString();
+        QTest::newRow("earlier name wins")
+            << QStringList{"b/kinfocenter", "b/hardinfo"} << QStringList() << "b/hardinfo";
+        QTest::newRow("earlier folder wins")
+            << QStringList{"a/hardinfo", "b/hardinfo"} << QStringList() << "a/hardinfo";
+        QTest::newRow("not executable skipped")
+            << QStringList{"b/lxtask"} << QStringList{"a/hardinfo"} << "b/lxtask";
+        QTest::newRow("empty and relative folders skipped")
+            << QStringList{"hardinfo", "c/hardinfo", "b/lxtask"} << QStringList() << "b/lxtask";
+    }
+    void findProgram()
+    {
+        QFETCH(QStringList, executables);
+        QFETCH(QStringList, plainFiles);
+        QFETCH(QString, found);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("a")));
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("b")));
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("c")));
+        // A folder named like a tool is no program either.
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("a/kinfocenter")));
+        for (const QString& file : executables)
+            QVERIFY(writeTool(dir.path(), file, QStringLiteral("/dev/null")));
+        for (const QString& file : plainFiles) {
+            QFile plain(dir.filePath(file));
+            QVERIFY(plain.open(QIODevice::WriteOnly));
+        }
+        // An empty entry and "c" would name folders below the current one.
+        const QString path =
+            QStringList{QString(), QStringLiteral("c"), dir.filePath("a"), dir.filePath("b")}.join(
+                QLatin1Char(':'));
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const QString result = SystemInfo::findProgram(SystemInfo::programs(), path);
+        QDir::setCurrent(before);
+        QCOMPARE(result, found.isEmpty() ? QString() : dir.filePath(found));
+    }
+
+    void sysInfoUnavailableShowsMessage()
+    {
+        QTemporaryDir empty;
+        PathOverride path(empty.path());
+        Messages messages;
+        frmAbout about(nullptr);
+        about.show();
+        about.cmdSysInfo->click();
+        QCOMPARE(messages.texts, QStringList{QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません")});
+        QCOMPARE(messages.titles, QStringList{QStringLiteral("Nirvex")});
+        QVERIFY(about.isVisible());
+    }
+
+    void sysInfoStartsFirstToolFound()
+    {
+        QTemporaryDir dir;
+        const QString marker = dir.filePath(QStringLiteral("started"));
+        QVERIFY(writeTool(dir.path(), QStringLiteral("xfce4-taskmanager"), marker + "-late"));
+        QVERIFY(writeTool(dir.path(), QStringLiteral("hardinfo"), marker));
+        PathOverride path(dir.path());
+        Messages messages;
+        QVERIFY(SystemInfo::StartSysInfo());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 20000);
+        QVERIFY(!QFile::exists(marker + "-late"));
+        QVERIFY(messages.texts.isEmpty());
+    }
+
+    void optionsTabKeys_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("expected");
+        const int ctrl = Qt::ControlModifier;
+        const int shift = Qt::ShiftModifier;
+        const int alt = Qt::AltModifier;
+        const int tab = Qt::Key_Tab;
+        const int backtab = Qt::Key_Backtab;
+        QTest::newRow("Ctrl+Tab 1 to 2") << 1 << tab << ctrl << "cmdOK" << 2;
+        QTest::newRow("Ctrl+Tab 3 to 4") << 3 << tab << ctrl << "cmdApply" << 4;
+        QTest::newRow("Ctrl+Tab wraps 4 to 1") << 4 << tab << ctrl << "cmdOK" << 1;
+        QTest::newRow("Ctrl+Alt+Tab 2 to 3") << 2 << tab << (ctrl | alt) << "cmdOK" << 3;
+        QTest::newRow("Ctrl+Alt+Tab wraps") << 4 << tab << (ctrl | alt) << "cmdOK" << 1;
+        QTest::newRow("Ctrl+Shift+Tab 3 to 2") << 3 << tab << (ctrl | shift) << "cmdOK" << 2;
+        QTest::newRow("Ctrl+Shift+Tab wraps 1 to 4") << 1 << tab << (ctrl | shift) << "cmdOK" << 4;
+        QTest::newRow("Ctrl+Shift+Alt+Tab wraps")
+            << 1 << tab << (ctrl | shift | alt) << "cmdOK" << 4;
+        QTest::newRow("Ctrl+Backtab 2 to 1") << 2 << backtab << (ctrl | shift) << "cmdOK" << 1;
+        QTest::newRow("Ctrl+Tab on the tab strip") << 2 << tab << ctrl << "tbsOptions" << 3;
+        QTest::newRow("Ctrl+Shift+Tab on the tab strip")
+            << 2 << tab << (ctrl | shift) << "tbsOptions" << 1;
+        QTest::newRow("Ctrl+Tab on the dialog") << 1 << tab << ctrl << "dialog" << 2;
+        QTest::newRow("Tab alone") << 2 << tab << 0 << "cmdOK" << 2;
+        QTest::newRow("Shift+Tab") << 2 << tab << shift << "cmdOK" << 2;
+        QTest::newRow("Backtab") << 2 << backtab << shift << "cmdOK" << 2;
+        QTest::newRow("Alt+Tab") << 2 << tab << alt << "cmdOK" << 2;
+        QTest::newRow("Ctrl+A") << 2 << int(Qt::Key_A) << ctrl << "cmdOK" << 2;
+    }
+    void optionsTabKeys()
+    {
+        QFETCH(int, start);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, target);
+        QFETCH(int, expected);
+        frmOptions options(nullptr);
+        options.show();
+        options.tbsOptions->setCurrentIndex(start - 1);
+        verifyPages(options, start);
+        QWidget* receiver = &options;
+        if (target == QLatin1String("cmdOK"))
+            receiver = options.cmdOK;
+        else if (target == QLatin1String("cmdApply"))
+            receiver = options.cmdApply;
+        else if (target == QLatin1String("tbsOptions"))
+            receiver = options.tbsOptions;
+        receiver->setFocus();
+        QTest::keyClick(receiver, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(options.tbsOptions->currentIndex() + 1, expected);
+        verifyPages(options, expected);
+    }
+
+    void optionsButtons_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<bool>("staysOpen");
+        QTest::newRow("OK") << "cmdOK" << QStringList{frmOptions::okMessage()} << false;
+        QTest::newRow("Apply") << "cmdApply" << QStringList{frmOptions::applyMessage()} << true;
+        QTest::newRow("Cancel") << "cmdCancel" << QStringList() << false;
+        QTest::newRow("Esc") << "Esc" << QStringList() << false;
+    }
+    void optionsButtons()
+    {
+        QFETCH(QString, button);
+        QFETCH(QStringList, messages);
+        QFETCH(bool, staysOpen);
+        Messages shown;
+        frmOptions options(nullptr);
+        options.show();
+        if (button == QLatin1String("Esc"))
+            QTest::keyClick(&options, Qt::Key_Escape);
+        else
+            options.findChild<QPushButton*>(button)->click();
+        QCOMPARE(shown.texts, messages);
+        QCOMPARE(options.isVisible(), staysOpen);
+        QCOMPARE(options.tbsOptions->currentIndex(), 0);
+    }
+
+    void helpFilePath_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("folder") << "/opt/nirvex"
+                                << "/opt/nirvex/Nirvex.chm";
+        QTest::newRow("root") << "/"
+                              << "/Nirvex.chm";
+        QTest::newRow("trailing slash") << "/opt/nirvex/"
+                                        << "/opt/nirvex/Nirvex.chm";
+        QTest::newRow("blank in name") << "/home/u/My Tools"
+                                       << "/home/u/My Tools/Nirvex.chm";
+    }
+    void helpFilePath()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, path);
+        QCOMPARE(AppInfo::helpFilePath(folder), path);
+    }
+
+    void normalisePath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("normal");
+        QTest::newRow("relative") << "index.html"
+                                  << "/index.html";
+        QTest::newRow("backslashes") << "html\\a.html"
+                                     << "/html/a.html";
+        QTest::newRow("dot segments") << "/a/./b/../c.html"
+                                      << "/a/c.html";
+        QTest::newRow("never above root") << "../../c.html"
+                                          << "/c.html";
+    }
+    void normalisePath()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, normal);
+        QCOMPARE(ChmFile::normalisePath(path), normal);
+    }
+
+    void parseContents()
+    {
+        const QByteArray hhc = R"(<UL>
+<LI><OBJECT type="text/sitemap"><param name="Name" value="A &amp; B"><param name="Local" value="a.html"></OBJECT>
+<UL><LI><object type="text/sitemap"><PARAM NAME='name' VALUE='Deep'><param name="Local" value="ms-its:x.chm::/sub/d.html#p"></object>
+<UL><LI><OBJECT type="text/sitemap"><param name="Name" value="No page"></OBJECT></UL></UL>
+<LI><OBJECT type="text/sitemap"><param name="Name" value="&#x65E5;本"><param name="Local" value="sub\..\j.html"></OBJECT>
+</UL>)";
+        const QList<ChmFile::Topic> topics = ChmFile::parseContents(hhc);
+        QCOMPARE(topics.size(), 4);
+        const QStringList names{"A & B", "Deep", "No page", "日本"};
+        const QStringList paths{"/a.html", "/sub/d.html#p", "", "/j.html"};
+        const QList<int> depths{0, 1, 2, 0};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(topics[i].name, names[i]);
+            QCOMPARE(topics[i].path, paths[i]);
+            QCOMPARE(topics[i].depth, depths[i]);
+        }
+    }
+
+    void helpShowsDefaultTopicAndFollowsLinks()
+    {
+        const QString chm = builtHelpFile();
+        if (chm.isEmpty())
+            QSKIP("NIRVEX_BUILD_DIR is not set (ctest sets it)");
+        QVERIFY2(QFile::exists(chm), "Nirvex.chm was not built: chmcmd (fp-utils) is missing");
+        HelpWindow window;
+        QVERIFY(window.openFile(chm));
+        QCOMPARE(window.currentTopic(), QStringLiteral("/index.html"));
+        QVERIFY(window.message().isEmpty());
+        QVERIFY(
+            window.browser->toPlainText().contains(QStringLiteral("シリアルポートの通信を中継")));
+        QVERIFY(window.contentsTree->topLevelItemCount() > 3);
+        QCOMPARE(window.contentsTree->topLevelItem(0)->text(0), QStringLiteral("Nirvex ヘルプ"));
+
+        window.followLink(window.browser->source().resolved(QUrl(QStringLiteral("trial.html"))));
+        QCOMPARE(window.currentTopic(), QStringLiteral("/trial.html"));
+        QVERIFY(window.browser->toPlainText().contains(QStringLiteral("COM1=/tmp/nirvex-a")));
+        QVERIFY(window.backButton->isEnabled());
+        window.backButton->click();
+        QCOMPARE(window.currentTopic(), QStringLiteral("/index.html"));
+
+        window.followLink(HelpBrowser::urlFor(QStringLiteral("/missing.html")));
+        QVERIFY(
+            window.browser->toPlainText().contains(QStringLiteral("ヘルプファイルにありません")));
+    }
+
+    void helpContextTopics_data()
+    {
+        QTest::addColumn<uint>("context");
+        QTest::addColumn<QString>("topic");
+        QTest::newRow("port") << 10011u << "/source-port.html";
+        QTest::newRow("speed") << 10012u << "/source-speed.html";
+        QTest::newRow("parity") << 10013u << "/source-parity.html";
+        QTest::newRow("data bits") << 10014u << "/source-databits.html";
+        QTest::newRow("stop bits") << 10015u << "/source-stopbits.html";
+        QTest::newRow("source frame") << 10016u << "/source-frame.html";
+        QTest::newRow("unmapped") << 99u << "/index.html";
+    }
+    void helpContextTopics()
+    {
+        QFETCH(uint, context);
+        QFETCH(QString, topic);
+        const QString chm = builtHelpFile();
+        if (chm.isEmpty() || !QFile::exists(chm))
+            QSKIP("no built Nirvex.chm (see helpShowsDefaultTopicAndFollowsLinks)");
+        HelpWindow window;
+        QVERIFY(window.openFile(chm));
+        QVERIFY(window.showContextTopic(context));
+        QCOMPARE(window.currentTopic(), topic);
+    }
+
+    void helpReportsUnusableFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "Nirvex.chm" << QByteArray() << "見つかりません";
+        QTest::newRow("empty") << "empty.chm" << QByteArray("") << "開けません";
+        QTest::newRow("not a help file")
+            << "text.chm" << QByteArray("ITSF but not really a help file\n") << "開けません";
+        QTest::newRow("folder") << "folder.chm" << QByteArray() << "開けません";
+    }
+    void helpReportsUnusableFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        if (name == QLatin1String("folder.chm")) {
+            QVERIFY(QDir(dir.path()).mkdir(name));
+        } else if (!content.isNull()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        QWidget owner;
+        HelpWindow* window = HelpWindow::showContents(&owner, path);
+        QVERIFY(window->isVisible());
+        QVERIFY(window->currentTopic().isEmpty());
+        QVERIFY(window->message().contains(reason));
+        QVERIFY(window->message().contains(path));
+        QVERIFY(window->browser->toPlainText().contains(reason));
+        // The same owner's window is reused.
+        QCOMPARE(HelpWindow::showContents(&owner, path), window);
+        window->close();
+    }
+
+    void helpSurvivesTruncatedFile_data()
+    {
+        QTest::addColumn<double>("fraction");
+        QTest::newRow("header only") << 0.02;
+        QTest::newRow("half") << 0.5;
+        QTest::newRow("most") << 0.95;
+    }
+    void helpSurvivesTruncatedFile()
+    {
+        QFETCH(double, fraction);
+        const QString chm = builtHelpFile();
+        if (chm.isEmpty() || !QFile::exists(chm))
+            QSKIP("no built Nirvex.chm (see helpShowsDefaultTopicAndFollowsLinks)");
+        QFile whole(chm);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QByteArray bytes = whole.readAll();
+        QTemporaryDir dir;
+        QFile cut(dir.filePath(QStringLiteral("Nirvex.chm")));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(bytes.left(qsizetype(bytes.size() * fraction)));
+        cut.close();
+        HelpWindow window;
+        const bool opened = window.openFile(cut.fileName());
+        // Either a page is shown or the reason is; nothing else is acceptable.
+        QCOMPARE(opened, window.message().isEmpty());
+        QVERIFY(!window.browser->toPlainText().trimmed().isEmpty());
+    }
+
+    void helpRefusesFileThatCrashesReader()
+    {
+        const QString chm = builtHelpFile();
+        if (chm.isEmpty() || !QFile::exists(chm))
+            QSKIP("no built Nirvex.chm (see helpShowsDefaultTopicAndFollowsLinks)");
+        QFile whole(chm);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QByteArray bytes = whole.readAll();
+        // An unknown version of the compression settings leaves chmlib with a window size
+        // it cannot decode with, and it crashes on the first page it unpacks.
+        const qsizetype control = bytes.indexOf("LZXC");
+        QVERIFY(control > 0);
+        bytes[control + 4] = 3;
+        QTemporaryDir dir;
+        QFile damaged(dir.filePath(QStringLiteral("Nirvex.chm")));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write(bytes);
+        damaged.close();
+        HelpWindow window;
+        QVERIFY(!window.openFile(damaged.fileName()));
+        QVERIFY(window.message().contains(QStringLiteral("開けません")));
+    }
+
+    void iconHasThreeSizes()
+    {
+        const QList<QSize> sizes = AppInfo::icon().availableSizes();
+        for (int size : {16, 24, 32})
+            QVERIFY(sizes.contains(QSize(size, size)));
+    }
+
+private:
+    static void verifyPages(const frmOptions& options, int selected)
+    {
+        const int shownLeft = Twips::toPixels(frmOptions::PageShownLeft, options.Dpi());
+        const int hiddenLeft = Twips::toPixels(frmOptions::PageHiddenLeft, options.Dpi());
+        const int top = Twips::toPixels(480, options.Dpi());
+        int inView = 0;
+        for (int j = 0; j < 4; ++j) {
+            const QWidget* page = options.picOptions[size_t(j)];
+            QCOMPARE(page->y(), top);
+            if (page->x() == shownLeft && page->isEnabled()) {
+                ++inView;
+                QCOMPARE(j + 1, selected);
+            } else {
+                QCOMPARE(page->x(), hiddenLeft);
+                QVERIFY(!page->isEnabled());
+            }
+        }
+        QCOMPARE(inView, 1);
+    }
+};
+
+NIRVEX_TEST(TestShellWindows)
+#include "tst_shellwindows.moc"
