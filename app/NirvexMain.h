@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/PortTable.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -49,6 +51,8 @@ public:
     bool RelayRunning = false;
     std::array<uint8_t, 256> SendBuffer{};
     int16_t SendCount = 0;
+    // COM numbers of this copy's serial ports, loaded with the main window.
+    PortTable Ports;
 
 private:
     std::unique_ptr<frmMain> mainWindow;

@@ -9,6 +9,7 @@
 #include "app/StatusBar.h"
 #include "app/TagLabel.h"
 #include "app/Twips.h"
+#include "serial/SerialPortControl.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,7 +53,8 @@ void fillList(QComboBox* combo, const QStringList& items)
 
 } // namespace
 
-frmMain::frmMain(NirvexMain& app, QWidget* parent) : QMainWindow(parent), app(app)
+frmMain::frmMain(NirvexMain& app, QWidget* parent)
+    : QMainWindow(parent), Lan(app, *this), Relay(*this, app, Lan), app(app)
 {
     installFontSubstitutions();
     if (const QScreen* s = screen())
@@ -73,6 +75,7 @@ frmMain::frmMain(NirvexMain& app, QWidget* parent) : QMainWindow(parent), app(ap
     connect(tmrHidden, &IntervalTimer::Timer, this, &frmMain::tmrHidden_Timer);
     tmrSer = new IntervalTimer(this);
     tmrDest = new IntervalTimer(this);
+    buildSerialRelay();
 
     resize(Twips::toPixels(10590, dpi),
            Twips::toPixels(7050, dpi) + menuBar()->sizeHint().height());
@@ -372,6 +375,34 @@ void frmMain::buildControls()
         object->setObjectName(QLatin1String(name));
 }
 
+void frmMain::buildSerialRelay()
+{
+    comSer = new SerialPortControl(this);
+    comSer->setObjectName(QStringLiteral("comSer"));
+    comDest = new SerialPortControl(this);
+    comDest->setObjectName(QStringLiteral("comDest"));
+    for (SerialPortControl* port : {comSer, comDest}) {
+        port->setPortTable(&app.Ports);
+        port->setDTREnable(true);
+        port->setRTSEnable(false);
+    }
+
+    connect(cmbComPort, &DropDownComboBox::DropDown, this, [this] { Relay.cmbComPort_DropDown(); });
+    connect(cmbComPort2, &DropDownComboBox::DropDown, this,
+            [this] { Relay.cmbComPort2_DropDown(); });
+    connect(optSerial, &QRadioButton::toggled, this, [this] { Relay.optSerial_Click(); });
+    connect(optLan, &QRadioButton::toggled, this, [this] { Relay.optLan_Click(); });
+    connect(optServer, &QRadioButton::toggled, this, [this] { Relay.optServer_Click(); });
+    connect(optClient, &QRadioButton::toggled, this, [this] { Relay.optClient_Click(); });
+    connect(optHost, &QRadioButton::toggled, this, [this] { Relay.optHost_Click(); });
+    connect(cmdRun, &QPushButton::clicked, this, [this] { Relay.cmdRun_Click(); });
+    connect(comSer, &SerialPortControl::OnComm, this, [this] { Relay.comSer_OnComm(); });
+    connect(comSer, &SerialPortControl::Vanished, this, [this] { Relay.comSer_Vanished(); });
+    connect(comDest, &SerialPortControl::OnComm, this, [this] { Relay.comDest_OnComm(); });
+    connect(comDest, &SerialPortControl::Vanished, this, [this] { Relay.comDest_Vanished(); });
+    connect(tmrSer, &IntervalTimer::Timer, this, [this] { Relay.tmrSer_Timer(); });
+}
+
 void frmMain::buildTabOrder()
 {
     // Ascending tab numbers; the focus skips whatever cannot take it.
@@ -401,6 +432,10 @@ void frmMain::Load()
     const double width = readGeometry("MainWidth", 6500);
     const double height = readGeometry("MainHeight", 6500);
     setOuterGeometry(Twips::toPixels(left, top, width, height, dpi));
+
+    app.Ports.load(app.IniPath);
+    Relay.cmbComPort_DropDown();
+    Relay.cmbComPort2_DropDown();
 
     fillList(cmbBits, {QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
                        QStringLiteral("7"), QStringLiteral("8")});
@@ -502,6 +537,7 @@ void frmMain::AddLoadedWindow(QWidget* window)
 
 void frmMain::Form_Unload()
 {
+    app.Ports.save(app.IniPath);
     for (qsizetype i = loadedWindows.size() - 1; i >= 0; --i) {
         if (QWidget* window = loadedWindows.at(i))
             window->close();

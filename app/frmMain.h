@@ -1,5 +1,8 @@
 #pragma once
 
+#include "lan/LanLink.h"
+#include "serial/SerialRelay.h"
+
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -23,6 +26,7 @@ class QLineEdit;
 class QMenu;
 class QRadioButton;
 class QScrollBar;
+class SerialPortControl;
 
 // The main window: source port settings, destination choice, run button, lamps, monitor area
 // and status bar, laid out in twips on a client area below the menu bar.
@@ -132,6 +136,14 @@ public:
     IntervalTimer* tmrSer = nullptr;
     IntervalTimer* tmrDest = nullptr;
 
+    // Serial ports: source and destination.
+    SerialPortControl* comSer = nullptr;
+    SerialPortControl* comDest = nullptr;
+
+    // The LAN link and the serial relay that work on these controls.
+    LanLink Lan;
+    SerialRelay Relay;
+
 signals:
     void sendListRequested(bool all);
 
@@ -143,6 +155,7 @@ protected:
 private:
     void buildMenus();
     void buildControls();
+    void buildSerialRelay();
     void buildTabOrder();
     void place(QWidget* widget, double left, double top, double width, double height) const;
     QLabel* makeLabel(int index, QWidget* parent, const QString& text, double left, double top,

@@ -1,0 +1,415 @@
+#include "serial/SerialRelay.h"
+
+#include "app/ColorButton.h"
+#include "app/DropDownComboBox.h"
+#include "app/ExtractNumber.h"
+#include "app/IntervalTimer.h"
+#include "app/NirvexMain.h"
+#include "app/ShapeLamp.h"
+#include "app/StatusBar.h"
+#include "app/TagLabel.h"
+#include "app/frmMain.h"
+#include "lan/LanLink.h"
+#include "serial/CharacterTime.h"
+#include "serial/PortTable.h"
+#include "serial/SerialPortControl.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const QString sourceErrorPrefix = QStringLiteral("シリアルポートエラー ");
+const QString destinationErrorPrefix = QStringLiteral("転送先シリアルポートエラー ");
+const QString statusKey = QStringLiteral("status");
+
+} // namespace
+
+SerialRelay::SerialRelay(frmMain& form, NirvexMain& app, LanLink& lan)
+    : Beep([] { QApplication::beep(); }), form(form), app(app), lan(lan)
+{
+}
+
+QString SerialRelay::PortItemText(int n, int probeError, bool otherSide, Picker picker)
+{
+    if (probeError != ComError::None && probeError != ComError::PortAlreadyOpen)
+        return QString();
+    QString text = QStringLiteral("COM") + QString::number(n);
+    if (otherSide)
+        text +=
+            picker == Picker::Source ? QStringLiteral(" (転送先)") : QStringLiteral(" (転送元)");
+    if (probeError == ComError::PortAlreadyOpen)
+        text += QStringLiteral(" (使用中)");
+    return text;
+}
+
+void SerialRelay::FillPortList(DropDownComboBox* list, const SerialPortControl* probing,
+                               const QComboBox* other, Picker picker)
+{
+    const QString remembered = list->currentText();
+    QStringList items;
+    for (int n = PortTable::FirstPort; n <= PortTable::LastPort; ++n) {
+        const int result = probing->probe(n);
+        const QString item =
+            PortItemText(n, result, n == ExtractNumber(other->currentText()), picker);
+        if (!item.isEmpty())
+            items.append(item);
+    }
+    list->clear();
+    list->addItems(items);
+    // A remembered text that no item carries any more leaves the picker without a selection.
+    list->setCurrentIndex(list->findText(remembered, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+void SerialRelay::cmbComPort_DropDown()
+{
+    FillPortList(form.cmbComPort, form.comSer, form.cmbComPort2, Picker::Source);
+}
+
+void SerialRelay::cmbComPort2_DropDown()
+{
+    FillPortList(form.cmbComPort2, form.comDest, form.cmbComPort, Picker::Destination);
+}
+
+void SerialRelay::optSerial_Click()
+{
+    if (!form.optSerial->isChecked())
+        return;
+    form.frmSerial->show();
+    form.frmLan->hide();
+    app.DestType = 1;
+}
+
+void SerialRelay::optLan_Click()
+{
+    if (!form.optLan->isChecked())
+        return;
+    form.frmLan->show();
+    form.frmSerial->hide();
+    app.DestType = 3;
+}
+
+void SerialRelay::optServer_Click()
+{
+    if (!form.optServer->isChecked())
+        return;
+    form.frmServer->show();
+    form.frmClient->hide();
+    form.frmHost->hide();
+    app.DestMode = 1;
+}
+
+void SerialRelay::optClient_Click()
+{
+    if (!form.optClient->isChecked())
+        return;
+    form.frmClient->show();
+    form.frmServer->hide();
+    form.frmHost->hide();
+    app.DestMode = 2;
+}
+
+void SerialRelay::optHost_Click()
+{
+    if (!form.optHost->isChecked())
+        return;
+    form.frmHost->show();
+    form.frmServer->hide();
+    form.frmClient->hide();
+    app.DestMode = 3;
+}
+
+QStringList SerialRelay::HistoryWith(const QStringList& items, const QString& text)
+{
+    QStringList history = items;
+    const qsizetype found = history.indexOf(text); // exact and case-sensitive
+    if (found >= 0)
+        history.removeAt(found);
+    history.prepend(text);
+    while (history.size() > MaxHistory)
+        history.removeLast();
+    return history;
+}
+
+void SerialRelay::cmdRun_Click()
+{
+    if (app.RelayRunning) {
+        StopRelay();
+        form.cmdRun->setText(QStringLiteral("<=接続=>"));
+        form.cmdRun->setBackColor(QColor(255, 192, 192));
+        form.frmSer->setEnabled(true);
+        form.frmDest->setEnabled(true);
+        app.RelayRunning = false;
+        return;
+    }
+
+    app.RelayRunning = StartRelay();
+    if (!app.RelayRunning) {
+        StopRelay();
+        if (Beep)
+            Beep();
+        return;
+    }
+
+    const QString text = form.cmbDest->currentText();
+    QStringList items;
+    for (int i = 0; i < form.cmbDest->count(); ++i)
+        items.append(form.cmbDest->itemText(i));
+    form.cmbDest->clear();
+    form.cmbDest->addItems(HistoryWith(items, text));
+    form.cmbDest->setCurrentIndex(0);
+
+    form.cmdRun->setText(QStringLiteral("<=切断=>"));
+    form.cmdRun->setBackColor(QColor(192, 255, 192));
+    form.frmSer->setEnabled(false);
+    form.frmDest->setEnabled(false);
+}
+
+QString SerialRelay::FramingText(const QString& speed, const QString& parity, const QString& bits,
+                                 const QString& stopBits)
+{
+    return speed + QLatin1Char(',') + parity.left(1) + QLatin1Char(',') + bits + QLatin1Char(',') +
+           stopBits;
+}
+
+QString SerialRelay::ErrorText(const QString& prefix, const ComError& error)
+{
+    return prefix + QLatin1Char('[') + QString::number(error.Number) + QLatin1Char(':') +
+           error.Description + QLatin1Char(']');
+}
+
+void SerialRelay::openPort(SerialPortControl* port, const QComboBox* comPort,
+                           const QComboBox* speed, const QComboBox* parity, const QComboBox* bits,
+                           const QComboBox* stopBits)
+{
+    // Every step runs; a failing one leaves its error pending and the most recent one counts.
+    port->setCommPort(ExtractNumber(comPort->currentText()));
+    port->setSettings(FramingText(speed->currentText(), parity->currentText(), bits->currentText(),
+                                  stopBits->currentText()));
+    port->setInputMode(SerialPortControl::InputModeBinary);
+    port->setRThreshold(1);
+    port->setSThreshold(1);
+    port->setPortOpen(true);
+}
+
+void SerialRelay::showStatus(const QString& text)
+{
+    form.sbStatusBar->setPanelText(statusKey, text);
+}
+
+bool SerialRelay::StartRelay()
+{
+    form.comSer->clearError();
+    openPort(form.comSer, form.cmbComPort, form.cmbBPS, form.cmbParity, form.cmbBits,
+             form.cmbStopBits);
+    if (form.comSer->lastError().isError()) {
+        showStatus(ErrorText(sourceErrorPrefix, form.comSer->lastError()));
+        return false;
+    }
+
+    form.tmrSer->setInterval(CharacterTime::timerInterval(
+        form.cmbBPS->currentText(), form.cmbBits->currentText(), form.cmbStopBits->currentText()));
+
+    if (app.DestType == 1 || app.DestType == 2)
+        app.DestType =
+            form.comSer->CommPort() == ExtractNumber(form.cmbComPort2->currentText()) ? 2 : 1;
+
+    switch (app.DestType) {
+    case 1:
+        form.comDest->clearError();
+        openPort(form.comDest, form.cmbComPort2, form.cmbBPS2, form.cmbParity2, form.cmbBits2,
+                 form.cmbStopBits2);
+        if (form.comDest->lastError().isError()) {
+            showStatus(ErrorText(destinationErrorPrefix, form.comDest->lastError()));
+            return false;
+        }
+        break;
+    case 3:
+        lan.OpenLan(true);
+        break;
+    default:
+        break;
+    }
+
+    showStatus(QStringLiteral("接続しました！"));
+    return true;
+}
+
+void SerialRelay::StopRelay()
+{
+    // The burst in progress ends with the relay: no tick may come after the ports are closed.
+    if (form.tmrSer->Enabled()) {
+        form.tmrSer->setEnabled(false);
+        SetLamp(form.lblRecv, LampDark);
+    }
+    // The tail of the last burst still goes to the peer; nothing is kept for a later relay.
+    if (app.RelayRunning && app.DestType == 3)
+        lan.FlushData();
+    app.SendCount = 0;
+
+    if (form.comSer->PortOpen())
+        form.comSer->setPortOpen(false);
+    if (form.comDest->PortOpen())
+        form.comDest->setPortOpen(false);
+    lan.CloseLan();
+    form.shpLan->setFillColor(QColor(192, 192, 192));
+    form.mnuViewFlipList->setEnabled(false);
+}
+
+void SerialRelay::SetLamp(TagLabel* label, int state)
+{
+    if (!label || label->Tag.isEmpty())
+        return;
+    const QChar family = label->Tag.back();
+    QColor lit;
+    QColor dark;
+    if (family == QLatin1Char('1')) {
+        lit = QColor(64, 255, 64);
+        dark = QColor(0, 64, 0);
+    } else if (family == QLatin1Char('2')) {
+        lit = QColor(255, 64, 64);
+        dark = QColor(64, 0, 0);
+    } else {
+        return;
+    }
+    QString tag;
+    QColor color;
+    if (state == LampLit) {
+        tag = QLatin1Char('1') + family;
+        color = lit;
+    } else if (state == LampDark) {
+        tag = family;
+        color = dark;
+    } else {
+        return;
+    }
+    // Runs for every block of data: repaint only on a change.
+    if (label->Tag != tag)
+        label->Tag = tag;
+    if (label->BackColor() != color)
+        label->setBackColor(color);
+}
+
+void SerialRelay::comSer_OnComm()
+{
+    SerialPortControl* const ser = form.comSer;
+    switch (ser->CommEvent()) {
+    case SerialPortControl::EventReceive: {
+        form.tmrSer->setEnabled(false);
+        SetLamp(form.lblRecv, LampLit);
+        ser->setInputLen(0);
+        const QByteArray bytes = ser->Input();
+        if (!bytes.isEmpty())
+            ForwardSerialData(bytes);
+        form.tmrSer->setEnabled(true);
+        break;
+    }
+    case SerialPortControl::EventSend:
+        SetLamp(form.lblSend, LampDark);
+        break;
+    case SerialPortControl::EventCts:
+        if (app.DestType == 1)
+            form.comDest->setRTSEnable(ser->CTSHolding());
+        else if (app.DestType == 2)
+            ser->setRTSEnable(ser->CTSHolding());
+        else if (app.DestType == 3)
+            lan.SendControl(1, ser->CTSHolding());
+        break;
+    case SerialPortControl::EventDsr:
+        if (app.DestType == 1)
+            form.comDest->setDTREnable(ser->DSRHolding());
+        else if (app.DestType == 2)
+            ser->setDTREnable(ser->DSRHolding());
+        else if (app.DestType == 3)
+            lan.SendControl(2, ser->DSRHolding());
+        break;
+    default:
+        break;
+    }
+}
+
+void SerialRelay::comDest_OnComm()
+{
+    SerialPortControl* const dest = form.comDest;
+    switch (dest->CommEvent()) {
+    case SerialPortControl::EventReceive: {
+        const QByteArray bytes = dest->Input();
+        if (bytes.isEmpty())
+            break;
+        SetLamp(form.lblSend, LampLit);
+        form.comSer->Output(bytes);
+        break;
+    }
+    case SerialPortControl::EventCts:
+        form.comSer->setRTSEnable(dest->CTSHolding());
+        break;
+    case SerialPortControl::EventDsr:
+        form.comSer->setDTREnable(dest->DSRHolding());
+        break;
+    default:
+        break;
+    }
+}
+
+void SerialRelay::comSer_Vanished()
+{
+    showStatus(ErrorText(sourceErrorPrefix, form.comSer->lastError()));
+}
+
+void SerialRelay::comDest_Vanished()
+{
+    showStatus(ErrorText(destinationErrorPrefix, form.comDest->lastError()));
+}
+
+void SerialRelay::ForwardSerialData(const QByteArray& bytes)
+{
+    switch (app.DestType) {
+    case 1:
+        form.comDest->Output(bytes);
+        break;
+    case 2:
+        SetLamp(form.lblSend, LampLit);
+        form.comSer->Output(bytes);
+        break;
+    case 3: {
+        constexpr int capacity = int(std::tuple_size_v<decltype(app.SendBuffer)>);
+        if (app.SendCount < 0 || app.SendCount > capacity)
+            app.SendCount = 0;
+        const char* next = bytes.constData();
+        qsizetype left = bytes.size();
+        while (left > 0) {
+            if (app.SendCount >= capacity) {
+                lan.FlushData();
+                // A link that keeps its bytes (a host that has not accepted this copy yet)
+                // leaves no room: the rest of the block is dropped.
+                if (app.SendCount >= capacity)
+                    break;
+            }
+            const int room = capacity - app.SendCount;
+            const int take = int(std::min<qsizetype>(room, left));
+            std::memcpy(app.SendBuffer.data() + app.SendCount, next, size_t(take));
+            app.SendCount = int16_t(app.SendCount + take);
+            next += take;
+            left -= take;
+        }
+        if (app.SendCount >= capacity)
+            lan.FlushData();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void SerialRelay::tmrSer_Timer()
+{
+    form.tmrSer->setEnabled(false);
+    SetLamp(form.lblRecv, LampDark);
+    // Only a running relay sends: a tick can never reopen a link that a stop has closed.
+    if (app.SendCount > 0 && app.RelayRunning)
+        lan.FlushData();
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "serial/ComError.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class DropDownComboBox;
+class LanLink;
+class NirvexMain;
+class QComboBox;
+class SerialPortControl;
+class TagLabel;
+class frmMain;
+
+// The serial relay of one main window: port lists, destination choice, start and stop, and the
+// path of bytes and modem lines between the window's serial ports.
+class SerialRelay {
+public:
+    enum class Picker { Source, Destination };
+    enum LampState { LampLit = 1, LampDark = 2 };
+
+    SerialRelay(frmMain& form, NirvexMain& app, LanLink& lan);
+
+    // Rebuilds a port picker from the ports 1 to 255 that the probing control can open.
+    void FillPortList(DropDownComboBox* list, const SerialPortControl* probing,
+                      const QComboBox* other, Picker picker);
+    void cmbComPort_DropDown();
+    void cmbComPort2_DropDown();
+
+    void optSerial_Click();
+    void optLan_Click();
+    void optServer_Click();
+    void optClient_Click();
+    void optHost_Click();
+
+    void cmdRun_Click();
+    bool StartRelay();
+    void StopRelay();
+
+    void comSer_OnComm();
+    void comDest_OnComm();
+    // A relay port's device went away; the port is closed already.
+    void comSer_Vanished();
+    void comDest_Vanished();
+    void ForwardSerialData(const QByteArray& bytes);
+    void tmrSer_Timer();
+
+    // Lights (1) or darkens (2) a lamp in the colour family named by the last digit of its Tag.
+    static void SetLamp(TagLabel* label, int state);
+
+    // The item text of port n after a probe that returned probeError; empty when the port is
+    // not listed.
+    static QString PortItemText(int n, int probeError, bool otherSide, Picker picker);
+    // The control's framing text from the four picker texts ("9600,N,8,1").
+    static QString FramingText(const QString& speed, const QString& parity, const QString& bits,
+                               const QString& stopBits);
+    // The destination history after a start with text: at most 10 entries, newest first, each
+    // text once.
+    static QStringList HistoryWith(const QStringList& items, const QString& text);
+    // "<prefix>[<number>:<description>]".
+    static QString ErrorText(const QString& prefix, const ComError& error);
+
+    static constexpr int MaxHistory = 10;
+
+    // Sounds when a start is refused.
+    std::function<void()> Beep;
+
+private:
+    // Configures and opens a port from its four pickers the way a relay start does; the
+    // control's lastError() tells the outcome.
+    static void openPort(SerialPortControl* port, const QComboBox* comPort, const QComboBox* speed,
+                         const QComboBox* parity, const QComboBox* bits, const QComboBox* stopBits);
+    void showStatus(const QString& text);
+
+    frmMain& form;
+    NirvexMain& app;
+    LanLink& lan;
+};

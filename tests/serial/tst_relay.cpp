@@ -1,0 +1,435 @@
+#include "PtyPair.h"
+#include "TestRegistry.h"
+
+#include "app/ColorButton.h"
+#include "app/DropDownComboBox.h"
+#include "app/ExtractNumber.h"
+#include "app/IntervalTimer.h"
+#include "app/NirvexMain.h"
+#include "app/StatusBar.h"
+#include "app/TagLabel.h"
+#include "app/frmMain.h"
+#include "serial/FakeSerialPort.h"
+#include "serial/SerialPortControl.h"
+
+#include <QFile>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// One copy of Nirvex: a loaded, shown main window on a profile whose "Ports" section maps the
+// given COM numbers by hand, set to 8 data bits, no parity, 1 stop bit.
+struct Copy {
+    QTemporaryDir dir;
+    NirvexMain app;
+    std::unique_ptr<frmMain> w;
+    int beeps = 0;
+
+    explicit Copy(const QMap<int, QString>& ports, const QString& speed = QStringLiteral("9600"))
+    {
+        app.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
+        QFile profile(app.IniPath);
+        if (profile.open(QIODevice::WriteOnly))
+            profile.write("[Ports]\n");
+        for (auto it = ports.cbegin(); it != ports.cend(); ++it)
+            profile.write(QStringLiteral("COM%1=%2\n").arg(it.key()).arg(it.value()).toUtf8());
+        profile.close();
+        app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+        w = std::make_unique<frmMain>(app);
+        w->Load();
+        w->Relay.Beep = [this] { ++beeps; };
+        w->optSerial->setChecked(true);
+        w->optClient->setChecked(true);
+        const QStringList texts{speed, QStringLiteral("None"), QStringLiteral("8"),
+                                QStringLiteral("1")};
+        const QList<QComboBox*> pickers{w->cmbBPS,  w->cmbParity,  w->cmbBits,  w->cmbStopBits,
+                                        w->cmbBPS2, w->cmbParity2, w->cmbBits2, w->cmbStopBits2};
+        for (int i = 0; i < pickers.size(); ++i)
+            pickers[i]->setCurrentText(texts[i % 4]);
+        w->show();
+    }
+    // Selects the picker items of these port numbers (0: no selection).
+    void ports(int source, int destination)
+    {
+        for (auto [c, n] : {std::pair{w->cmbComPort, source}, {w->cmbComPort2, destination}}) {
+            c->setCurrentIndex(-1);
+            for (int i = 0; i < c->count(); ++i)
+                if (ExtractNumber(c->itemText(i)) == n)
+                    c->setCurrentIndex(i);
+        }
+    }
+    void lan(QRadioButton* role)
+    {
+        w->optLan->setChecked(true);
+        role->setChecked(true);
+    }
+    void click() { QTest::mouseClick(w->cmdRun, Qt::LeftButton); }
+    // Keeps the source timer from ending the burst until its interval is set again.
+    void holdBurst() { w->tmrSer->setInterval(3600 * 1000); }
+    QString status() const { return w->sbStatusBar->panelText(QStringLiteral("status")); }
+    static QStringList items(const QComboBox* c)
+    {
+        QStringList list;
+        for (int i = 0; i < c->count(); ++i)
+            list.append(c->itemText(i));
+        return list;
+    }
+};
+
+QByteArray sample(qsizetype size)
+{
+    QByteArray bytes("\x00\xff\x00\x11\x13\r\n", 7);
+    while (bytes.size() < size)
+        bytes.append(char(QRandomGenerator::global()->generate()));
+    return bytes;
+}
+
+const QString sourceError = QStringLiteral("シリアルポートエラー ");
+const QString destinationError = QStringLiteral("転送先シリアルポートエラー ");
+
+} // namespace
+
+// The serial relay of the main window: port lists, start and stop, bytes, modem lines, lamps.
+class TestRelay : public QObject {
+    Q_OBJECT
+private slots:
+    void bytesThroughPseudoTerminals_data()
+    {
+        QTest::addColumn<int>("destination");
+        QTest::newRow("second port") << 2;
+        QTest::newRow("echo on the source") << 1;
+    }
+    void bytesThroughPseudoTerminals()
+    {
+        QFETCH(int, destination);
+        PtyPair one;
+        PtyPair two;
+        QVERIFY(one.isValid() && two.isValid());
+        Copy c({{1, one.slavePath()}, {2, two.slavePath()}});
+        c.ports(1, destination);
+        c.click();
+        QCOMPARE(c.status(), QStringLiteral("接続しました！"));
+        QCOMPARE(c.app.DestType, destination == 2 ? 1 : 2);
+        const QByteArray block = sample(64 * 1024);
+        QVERIFY(one.writeAll(block));
+        QCOMPARE((destination == 2 ? two : one).readCount(block.size()), block);
+        if (destination == 2) {
+            const QByteArray back = sample(3000);
+            QVERIFY(two.writeAll(back));
+            QCOMPARE(one.readCount(back.size()), back);
+        }
+    }
+
+    void modemLinesCrossOver_data()
+    {
+        QTest::addColumn<int>("destination");
+        QTest::addColumn<bool>("fromSource");
+        QTest::addColumn<bool>("cts");
+        QTest::newRow("source CTS to destination RTS") << 4 << true << true;
+        QTest::newRow("source DSR to destination DTR") << 4 << true << false;
+        QTest::newRow("destination CTS to source RTS") << 4 << false << true;
+        QTest::newRow("destination DSR to source DTR") << 4 << false << false;
+        QTest::newRow("echo: CTS to its own RTS") << 3 << true << true;
+        QTest::newRow("echo: DSR to its own DTR") << 3 << true << false;
+    }
+    void modemLinesCrossOver()
+    {
+        QFETCH(int, destination);
+        QFETCH(bool, fromSource);
+        QFETCH(bool, cts);
+        FakeSerialPort a(QStringLiteral("fake:relayA"));
+        FakeSerialPort b(QStringLiteral("fake:relayB"));
+        Copy c({{3, a.path()}, {4, b.path()}});
+        c.ports(3, destination);
+        c.click();
+        QVERIFY(c.app.RelayRunning);
+        FakeSerialPort& input = fromSource ? a : b;
+        FakeSerialPort& output = destination == 3 || !fromSource ? a : b;
+        for (bool on : {true, false, true}) {
+            cts ? input.setCts(on) : input.setDsr(on);
+            QTRY_COMPARE(cts ? output.rts() : output.dtr(), on);
+        }
+    }
+
+    void lampsFollowTheTraffic()
+    {
+        FakeSerialPort a(QStringLiteral("fake:relayA"));
+        FakeSerialPort b(QStringLiteral("fake:relayB"));
+        Copy c({{3, a.path()}, {4, b.path()}});
+        c.ports(3, 4);
+        QCOMPARE(c.w->lblRecv->BackColor(), QColor(0, 64, 0)); // design colours before traffic
+        QCOMPARE(c.w->lblSend->BackColor(), QColor(64, 0, 0));
+        c.click();
+        c.holdBurst();
+        QVERIFY(a.pushBytes("abc"));
+        QTRY_COMPARE(c.w->lblRecv->Tag, QStringLiteral("12"));
+        QCOMPARE(c.w->lblRecv->BackColor(), QColor(255, 64, 64));
+        QTRY_COMPARE(b.written(), QByteArray("abc"));
+        c.w->tmrSer->setInterval(1);
+        QTRY_COMPARE(c.w->lblRecv->Tag, QStringLiteral("2"));
+        QCOMPARE(c.w->lblRecv->BackColor(), QColor(64, 0, 0));
+
+        a.setOutputHeld(true); // no send event while the bytes wait in the source port
+        QVERIFY(b.pushBytes("xyz"));
+        QTRY_COMPARE(c.w->lblSend->Tag, QStringLiteral("11"));
+        QCOMPARE(c.w->lblSend->BackColor(), QColor(64, 255, 64));
+        a.setOutputHeld(false);
+        QTRY_COMPARE(c.w->lblSend->Tag, QStringLiteral("1"));
+        QCOMPARE(c.w->lblSend->BackColor(), QColor(0, 64, 0));
+        QCOMPARE(a.written(), QByteArray("xyz"));
+
+        TagLabel other; // a tag of another family is left alone
+        other.Tag = QStringLiteral("13");
+        SerialRelay::SetLamp(&other, 1);
+        QCOMPARE(other.Tag, QStringLiteral("13"));
+    }
+
+    void lanCollectsInBlocks_data()
+    {
+        QTest::addColumn<QString>("role");
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QList<int>>("flushes");
+        QTest::addColumn<int>("left");
+        QTest::addColumn<int>("interval");
+        QTest::newRow("300 bytes") << "client"
+                                   << "9600" << 300 << QList<int>{256} << 44 << 1;
+        QTest::newRow("256 bytes") << "client"
+                                   << "110" << 256 << QList<int>{256} << 0 << 109;
+        QTest::newRow("600 bytes, 0.4 ms a character")
+            << "server"
+            << "28800" << 600 << QList<int>{256, 256} << 88 << 1;
+        QTest::newRow("host that has not accepted this copy")
+            << "host"
+            << "256000" << 300 << QList<int>{} << 256 << 1;
+    }
+    void lanCollectsInBlocks()
+    {
+        QFETCH(QString, role);
+        QFETCH(QString, speed);
+        QFETCH(int, size);
+        QFETCH(int, left);
+        FakeSerialPort a(QStringLiteral("fake:relayA"));
+        Copy c({{3, a.path()}}, speed);
+        c.lan(role == "host" ? c.w->optHost : role == "server" ? c.w->optServer : c.w->optClient);
+        c.ports(3, 0);
+        QSignalSpy flushed(&c.w->Lan, &LanLink::dataFlushed);
+        c.click();
+        const int interval = c.w->tmrSer->Interval();
+        QTEST(interval, "interval");
+        c.holdBurst();
+        const QByteArray block = sample(size);
+        QVERIFY(a.pushBytes(block));
+        QTRY_COMPARE(c.w->lblRecv->Tag, QStringLiteral("12"));
+        QList<int> sizes;
+        QByteArray sent;
+        for (const QList<QVariant>& call : flushed) {
+            sizes.append(call.at(0).toByteArray().size());
+            sent += call.at(0).toByteArray();
+        }
+        QTEST(sizes, "flushes");
+        QCOMPARE(sent, block.left(sent.size()));
+        QCOMPARE(c.app.SendCount, left); // the next bytes of the block, from index 0 on
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(c.app.SendBuffer.data()), left),
+                 block.mid(sent.size(), left));
+
+        c.w->tmrSer->setInterval(interval); // the end of the burst sends the rest
+        QTRY_VERIFY(c.w->lblRecv->Tag == QStringLiteral("2"));
+        if (role != "host" && left > 0)
+            QCOMPARE(flushed.constLast().at(0).toByteArray(), block.right(left));
+        QCOMPARE(c.app.SendCount, role == "host" ? 256 : 0);
+    }
+
+    void lanLineChangesAndStop()
+    {
+        FakeSerialPort a(QStringLiteral("fake:relayA"));
+        Copy c({{3, a.path()}});
+        c.lan(c.w->optClient);
+        c.ports(3, 0);
+        QStringList sent;
+        connect(&c.w->Lan, &LanLink::dataFlushed, this,
+                [&](const QByteArray& b) { sent << QString::fromLatin1(b); });
+        connect(&c.w->Lan, &LanLink::controlSent, this,
+                [&](int line, bool on) { sent << QStringLiteral("%1:%2").arg(line).arg(on); });
+        c.click();
+        c.holdBurst();
+        QVERIFY(a.pushBytes("12345"));
+        QTRY_COMPARE(c.app.SendCount, 5);
+        a.setCts(true); // the bytes received before the change go first
+        QTRY_COMPARE(sent, (QStringList{"12345", "1:1"}));
+        a.setDsr(true);
+        QTRY_COMPARE(sent, (QStringList{"12345", "1:1", "2:1"}));
+
+        QVERIFY(a.pushBytes("tail"));
+        QTRY_COMPARE(c.app.SendCount, 4);
+        c.click(); // the tail leaves before the link closes; no tick comes after
+        QCOMPARE(sent.constLast(), QStringLiteral("tail"));
+        QVERIFY(!c.app.RelayRunning && !a.isOpen() && !c.w->tmrSer->Enabled());
+        QCOMPARE(c.w->lblRecv->Tag, QStringLiteral("2"));
+        QCOMPARE(c.app.SendCount, 0);
+        c.app.SendCount = 5; // even a late tick neither sends nor reopens anything
+        c.w->Relay.tmrSer_Timer();
+        QCOMPARE(sent.size(), 4);
+    }
+
+    void portList()
+    {
+        FakeSerialPort free(QStringLiteral("fake:free"));
+        FakeSerialPort held(QStringLiteral("fake:held"));
+        held.setOpenError(8005);
+        Copy c({{3, free.path()}, {7, held.path()}, {9, QStringLiteral("fake:missing")}});
+        QCOMPARE(c.items(c.w->cmbComPort), (QStringList{"COM3", "COM7 (使用中)"}));
+        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM3", "COM7 (使用中)"}));
+
+        c.w->cmbComPort2->setCurrentText(QStringLiteral("COM3"));
+        c.w->Relay.cmbComPort_DropDown();
+        QCOMPARE(c.items(c.w->cmbComPort), (QStringList{"COM3 (転送先)", "COM7 (使用中)"}));
+        c.w->cmbComPort->setCurrentText(QStringLiteral("COM3 (転送先)"));
+        c.w->Relay.cmbComPort2_DropDown();
+        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM3 (転送元)", "COM7 (使用中)"}));
+        QCOMPARE(c.w->cmbComPort2->currentIndex(), -1); // "COM3" is gone: no selection
+
+        c.w->cmbComPort->setCurrentText(QStringLiteral("COM7 (使用中)"));
+        c.w->Relay.cmbComPort2_DropDown();
+        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM3", "COM7 (転送元) (使用中)"}));
+        held.setOpenError(0);
+        c.w->Relay.cmbComPort_DropDown();
+        QCOMPARE(c.w->cmbComPort->currentIndex(), -1); // its mark went away
+        c.w->cmbComPort->setCurrentText(QStringLiteral("COM7"));
+        c.w->Relay.cmbComPort_DropDown();
+        QCOMPARE(c.w->cmbComPort->currentText(), QStringLiteral("COM7"));
+    }
+
+    void refusedStarts_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("text");
+        const QString held = QStringLiteral("[8005:ポートは既に開いています]");
+        QTest::newRow("flock holder") << "flock" << sourceError + held;
+        QTest::newRow("exclusive holder") << "exclusive" << sourceError + held;
+        QTest::newRow("another copy") << "copy" << sourceError + held;
+        QTest::newRow("destination held") << "destination" << destinationError + held;
+        QTest::newRow("empty picker") << "empty" << sourceError + "[8002:ポート番号が無効です]";
+        QTest::newRow("framing after the port opened")
+            << "framing" << sourceError + "[380:プロパティの値が不正です]";
+    }
+    void refusedStarts()
+    {
+        QFETCH(QString, situation);
+        PtyPair one;
+        PtyPair two;
+        const QMap<int, QString> ports{{1, one.slavePath()}, {2, two.slavePath()}};
+        std::unique_ptr<Copy> other;
+        const int fd = (situation == "destination" ? two : one).openSlave();
+        if (situation == "copy") {
+            other = std::make_unique<Copy>(ports);
+            other->ports(1, 1);
+            other->click();
+            QVERIFY(other->app.RelayRunning);
+        } else if (situation == "exclusive") {
+            QCOMPARE(::ioctl(fd, TIOCEXCL), 0);
+        } else if (situation == "flock" || situation == "destination") {
+            QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        }
+        Copy c(ports);
+        if (situation != "destination" && situation != "empty" && situation != "framing")
+            QCOMPARE(c.items(c.w->cmbComPort).value(0), QStringLiteral("COM1 (使用中)"));
+        c.ports(situation == "empty" ? 0 : 1, 2);
+        if (situation == "framing")
+            c.w->cmbBits->setCurrentText(QStringLiteral("4"));
+        c.click();
+        ::close(fd);
+        QTEST(c.status(), "text");
+        QCOMPARE(c.beeps, 1);
+        QVERIFY(!c.app.RelayRunning && !c.w->comSer->PortOpen() && !c.w->comDest->PortOpen());
+        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=接続=>"));
+        QCOMPARE(c.w->cmdRun->BackColor(), QColor(255, 192, 192));
+        QVERIFY(c.w->frmSer->isEnabled() && c.w->frmDest->isEnabled());
+    }
+
+    void startAndStop()
+    {
+        FakeSerialPort a(QStringLiteral("fake:relayA"));
+        FakeSerialPort b(QStringLiteral("fake:relayB"));
+        Copy c({{3, a.path()}, {4, b.path()}});
+        for (int i = 0; i < 11; ++i)
+            c.w->cmbDest->addItem(QStringLiteral("host%1").arg(i));
+        c.w->cmbDest->setEditText(QStringLiteral("Host3")); // another case: a new entry
+        c.ports(3, 3);
+        c.click();
+        QCOMPARE(c.status(), QStringLiteral("接続しました！"));
+        QCOMPARE(c.app.DestType, 2);
+        QVERIFY(a.isOpen() && !b.isOpen());
+        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=切断=>"));
+        QCOMPARE(c.w->cmdRun->BackColor(), QColor(192, 255, 192));
+        QVERIFY(!c.w->frmSer->isEnabled() && !c.w->frmDest->isEnabled());
+        QCOMPARE(c.items(c.w->cmbDest).size(), 10);
+        QCOMPARE(c.items(c.w->cmbDest).mid(0, 2), (QStringList{"Host3", "host0"}));
+
+        c.click();
+        QVERIFY(!c.app.RelayRunning && !a.isOpen());
+        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=接続=>"));
+        QCOMPARE(c.w->cmdRun->BackColor(), QColor(255, 192, 192));
+        QVERIFY(c.w->frmSer->isEnabled() && c.w->frmDest->isEnabled());
+
+        c.ports(3, 4);
+        c.w->cmbDest->setEditText(QStringLiteral("host4"));
+        c.click();
+        QCOMPARE(c.app.DestType, 1);
+        QVERIFY(a.isOpen() && b.isOpen());
+        QCOMPARE(c.items(c.w->cmbDest).mid(0, 3), (QStringList{"host4", "Host3", "host0"}));
+        QCOMPARE(c.items(c.w->cmbDest).size(), 10);
+        c.click();
+        QVERIFY(!a.isOpen() && !b.isOpen());
+        QCOMPARE(c.beeps, 0);
+    }
+
+    void vanishedDevice_data()
+    {
+        QTest::addColumn<bool>("source");
+        QTest::newRow("source") << true;
+        QTest::newRow("destination") << false;
+    }
+    void vanishedDevice()
+    {
+        QFETCH(bool, source);
+        auto one = std::make_unique<PtyPair>();
+        auto two = std::make_unique<PtyPair>();
+        Copy c({{1, one->slavePath()}, {2, two->slavePath()}});
+        c.ports(1, 2);
+        c.click();
+        c.holdBurst();
+        (source ? one : two)->closeMaster();
+        QTRY_COMPARE_WITH_TIMEOUT(c.status(),
+                                  (source ? sourceError : destinationError) +
+                                      QStringLiteral("[8010:デバイスが切断されました]"),
+                                  10000);
+        QVERIFY(c.app.RelayRunning); // until the user stops it
+        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=切断=>"));
+        if (!source) { // the source still reads; its bytes have nowhere to go
+            QVERIFY(one->writeAll("lost"));
+            QTRY_COMPARE(c.w->lblRecv->Tag, QStringLiteral("12"));
+        }
+
+        c.click();
+        QVERIFY(!c.app.RelayRunning);
+        (source ? one : two) = std::make_unique<PtyPair>();
+        c.app.Ports.setEntry(source ? 1 : 2, (source ? one : two)->slavePath());
+        c.click();
+        QCOMPARE(c.status(), QStringLiteral("接続しました！"));
+        QVERIFY(one->writeAll("again"));
+        QCOMPARE(two->readCount(5), QByteArray("again"));
+    }
+};
+
+NIRVEX_TEST(TestRelay)
+#include "tst_relay.moc"

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A pseudo-terminal in raw mode: the test holds the master side, a serial port opens the slave.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair() { closeMaster(); }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool isValid() const { return master >= 0; }
+    QString slavePath() const { return slave; }
+    // Both run the event loop while the line is busy and give up after about 20 s.
+    bool writeAll(const QByteArray& bytes);
+    QByteArray readCount(qsizetype count);
+    // The device behind the slave goes away.
+    void closeMaster();
+    // Opens the slave as another program would; the caller closes the descriptor.
+    int openSlave() const;
+
+private:
+    int master = -1;
+    QString slave;
+};
