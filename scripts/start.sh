@@ -16,4 +16,5 @@ shot=$PWD/screenshots/nirvex.png
 echo "No display found: running Nirvex on a virtual display (Xvfb)."
 echo "A screenshot of the window will be saved to $shot. Press Ctrl+C to stop."
 export NIRVEX_SCREENSHOT=$shot
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 exec xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" "$exe"
