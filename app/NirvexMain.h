@@ -56,4 +56,5 @@ public:
 
 private:
     std::unique_ptr<frmMain> mainWindow;
+    std::unique_ptr<frmList> listWindow;
 };

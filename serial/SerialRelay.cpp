@@ -246,10 +246,9 @@ void SerialRelay::StopRelay()
         form.tmrSer->setEnabled(false);
         SetLamp(form.lblRecv, LampDark);
     }
-    // The tail of the last burst still goes to the peer; nothing is kept for a later relay.
-    if (app.RelayRunning && app.DestType == 3)
-        lan.FlushData();
-    app.SendCount = 0;
+    // The tail of the last burst still goes to a peer that is connected now; nothing reopens
+    // the link and nothing is kept for a later relay.
+    lan.FlushTail(app.RelayRunning && app.DestType == 3);
 
     if (form.comSer->PortOpen())
         form.comSer->setPortOpen(false);
@@ -376,18 +375,21 @@ void SerialRelay::ForwardSerialData(const QByteArray& bytes)
         form.comSer->Output(bytes);
         break;
     case 3: {
+        const LanLink::Batch batch(lan);
         constexpr int capacity = int(std::tuple_size_v<decltype(app.SendBuffer)>);
         if (app.SendCount < 0 || app.SendCount > capacity)
             app.SendCount = 0;
         const char* next = bytes.constData();
         qsizetype left = bytes.size();
         while (left > 0) {
-            if (app.SendCount >= capacity) {
+            if (app.SendCount >= capacity || lan.HasBacklog()) {
                 lan.FlushData();
                 // A link that keeps its bytes (a host that has not accepted this copy yet)
-                // leaves no room: the rest of the block is dropped.
-                if (app.SendCount >= capacity)
+                // leaves no room: the rest of the block waits in the link's backlog.
+                if (app.SendCount >= capacity || lan.HasBacklog()) {
+                    lan.HoldBack(next, left);
                     break;
+                }
             }
             const int room = capacity - app.SendCount;
             const int take = int(std::min<qsizetype>(room, left));

@@ -1,0 +1,396 @@
+// Serial -> LAN -> serial: two copies of Nirvex in their own processes, a server and a client
+// on 127.0.0.1, each with its source port on a pseudo-terminal, beside socat joining two
+// identical pseudo-terminals over TCP (pty <-> TCP-LISTEN and TCP <-> pty). Measures throughput,
+// one-byte latency and the delivery of a 300-byte burst, whose 44-byte tail leaves one character
+// time after the burst.
+#include "app/DropDownComboBox.h"
+#include "app/NirvexMain.h"
+#include "app/frmMain.h"
+#include "lan/SocketControl.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Both relays are measured in alternating rounds, so a load that comes and goes on the machine
+// falls on both alike.
+constexpr int Rounds = 6;
+constexpr qint64 RoundBytes = 8LL * 1024 * 1024;
+constexpr int RoundSamples = 300;
+constexpr int BurstSamples = 100;
+constexpr int BurstSize = 300;
+constexpr int WarmUpSamples = 100;
+// The copies' framing: 256000 bit/s 8N1, one character in 0.047 ms, so the source timer runs
+// at its floor of 1 ms.
+const char* const Speed = "256000";
+constexpr double CharacterMs = 1.0;
+
+// A raw pseudo-terminal: the bench keeps the master, the relay under test opens the slave.
+struct Pty {
+    int master = -1;
+    QString slave;
+
+    Pty()
+    {
+        termios raw{};
+        ::cfmakeraw(&raw);
+        int slaveFd = -1;
+        char name[256] = {};
+        if (::openpty(&master, &slaveFd, name, &raw, nullptr) != 0) {
+            master = -1;
+            return;
+        }
+        slave = QString::fromLocal8Bit(name);
+        ::close(slaveFd);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+};
+
+struct Samples {
+    std::vector<double> us;
+    double percentile(int p)
+    {
+        if (us.empty())
+            return 0;
+        std::sort(us.begin(), us.end());
+        return us[std::min(us.size() - 1, us.size() * size_t(p) / 100)];
+    }
+};
+
+struct Result {
+    Samples latency;
+    Samples burst;
+    qint64 bytes = 0;
+    double seconds = 0;
+    bool intact = true;
+    int lost = 0;
+
+    double megabytesPerSecond() const { return seconds > 0 ? double(bytes) / seconds / 1e6 : 0; }
+};
+
+double nowUs()
+{
+    using namespace std::chrono;
+    return duration<double, std::micro>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool waitFor(int fd, short events, int timeoutMs)
+{
+    pollfd p{fd, events, 0};
+    int r = 0;
+    do {
+        r = ::poll(&p, 1, timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 && (p.revents & events);
+}
+
+// Drops whatever is still on its way out of a relay.
+void drain(int fd)
+{
+    char buffer[65536];
+    for (int reads = 0; reads < 10000 && waitFor(fd, POLLIN, 100); ++reads)
+        if (::read(fd, buffer, sizeof buffer) <= 0)
+            break;
+}
+
+// Writes `size` bytes into in at once and returns the microseconds until all came out at out,
+// or a negative value when they did not arrive intact.
+double roundTrip(int in, int out, const char* bytes, int size)
+{
+    std::vector<char> got;
+    char buffer[4096];
+    const double start = nowUs();
+    if (::write(in, bytes, size_t(size)) != size)
+        return -1;
+    while (int(got.size()) < size) {
+        if (!waitFor(out, POLLIN, 2000))
+            return -1;
+        const ssize_t n = ::read(out, buffer, sizeof buffer);
+        if (n > 0)
+            got.insert(got.end(), buffer, buffer + n);
+    }
+    const double took = nowUs() - start;
+    if (int(got.size()) != size || !std::equal(got.begin(), got.end(), bytes))
+        return -1;
+    return took;
+}
+
+void measure(int in, int out, int samples, int size, Samples* into, Result* result)
+{
+    std::vector<char> bytes(static_cast<size_t>(size));
+    for (int i = 0; i < samples; ++i) {
+        for (int k = 0; k < size; ++k)
+            bytes[size_t(k)] = char(i * 31 + k);
+        const double took = roundTrip(in, out, bytes.data(), size);
+        if (took < 0) {
+            ++result->lost;
+            result->intact = false;
+            drain(out);
+            continue;
+        }
+        into->us.push_back(took);
+    }
+}
+
+// Pushes count bytes into in while reading them back at out, checking every byte.
+void measureThroughput(int in, int out, qint64 count, Result* result)
+{
+    auto patternAt = [](qint64 i) { return char((i * 131 + (i >> 12)) & 0xff); };
+    std::vector<char> chunk(65536);
+    std::vector<char> buffer(65536);
+    qint64 written = 0;
+    qint64 read = 0;
+    const double start = nowUs();
+    double lastProgress = start;
+    while (read < count && nowUs() - lastProgress < 5e6) {
+        pollfd fds[2] = {{out, POLLIN, 0}, {in, short(written < count ? POLLOUT : 0), 0}};
+        if (::poll(fds, 2, 1000) <= 0)
+            continue;
+        if (fds[1].revents & POLLOUT) {
+            const qint64 size = std::min<qint64>(qint64(chunk.size()), count - written);
+            for (qint64 i = 0; i < size; ++i)
+                chunk[size_t(i)] = patternAt(written + i);
+            const ssize_t n = ::write(in, chunk.data(), size_t(size));
+            if (n > 0)
+                written += n;
+        }
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = ::read(out, buffer.data(), buffer.size());
+            for (ssize_t i = 0; i < n; ++i)
+                if (buffer[size_t(i)] != patternAt(read + i))
+                    result->intact = false;
+            if (n > 0) {
+                read += n;
+                lastProgress = nowUs();
+            }
+        }
+    }
+    if (read < count)
+        result->intact = false;
+    result->bytes += read;
+    result->seconds += (nowUs() - start) / 1e6;
+}
+
+// Runs work on a thread of its own while this thread serves the event loop.
+void runBesideEventLoop(const std::function<void()>& work)
+{
+    QEventLoop loop;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+}
+
+// Waits (bounded) until a byte written at in comes out at out, so the relay is up.
+bool relayIsUp(int in, int out)
+{
+    bool up = false;
+    runBesideEventLoop([&] {
+        char buffer[64];
+        for (int attempt = 0; attempt < 100 && !up; ++attempt) {
+            const char ping = 'p';
+            if (::write(in, &ping, 1) == 1 && waitFor(out, POLLIN, 100) &&
+                ::read(out, buffer, sizeof buffer) > 0)
+                up = true;
+            else // a master whose slave is not open yet reports a hang-up at once
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        drain(out);
+    });
+    return up;
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+// One copy of Nirvex, run as a child process: role 1 server or 2 client on 127.0.0.1:port, its
+// source port COM1 on slave. Says "ready" once started and ends when its input closes.
+int runCopy(int role, const QString& slave, int port)
+{
+    QTemporaryDir dir;
+    NirvexMain nirvex;
+    nirvex.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
+    {
+        QFile profile(nirvex.IniPath);
+        if (!profile.open(QIODevice::WriteOnly))
+            return 1;
+        profile.write(QStringLiteral("[Ports]\nCOM1=%1\n").arg(slave).toUtf8());
+    }
+    nirvex.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+    frmMain window(nirvex);
+    window.Load();
+    window.wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+    window.optLan->setChecked(true);
+    (role == 1 ? window.optServer : window.optClient)->setChecked(true);
+    window.txtPort->setText(QString::number(port));
+    window.txtServerPort->setText(QString::number(port));
+    window.cmbDest->setEditText(QStringLiteral("127.0.0.1"));
+    window.cmbComPort->setCurrentText(QStringLiteral("COM1"));
+    window.cmbBPS->setCurrentText(QLatin1String(Speed));
+    window.cmbParity->setCurrentText(QStringLiteral("None"));
+    window.cmbBits->setCurrentText(QStringLiteral("8"));
+    window.cmbStopBits->setCurrentText(QStringLiteral("1"));
+    window.Relay.cmdRun_Click();
+    if (!nirvex.RelayRunning)
+        return 1;
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&input] {
+        char buffer[64];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
+            input.setEnabled(false);
+            QCoreApplication::quit();
+        }
+    });
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const int code = QCoreApplication::exec();
+    window.Relay.cmdRun_Click();
+    return code;
+}
+
+bool startCopy(QProcess& process, int role, const QString& slave, int port)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--copy"), QString::number(role), slave, QString::number(port)});
+    for (int tries = 0; tries < 100 && process.state() != QProcess::NotRunning; ++tries) {
+        if (process.canReadLine() || process.waitForReadyRead(100))
+            if (process.readLine().startsWith("ready"))
+                return true;
+    }
+    return false;
+}
+
+void printResult(const char* name, Result& r)
+{
+    std::printf("%-8s throughput %7.2f MB/s   latency p50 %7.1f us  p99 %7.1f us   burst of %d "
+                "p50 %7.1f us  p99 %7.1f us   %s\n",
+                name, r.megabytesPerSecond(), r.latency.percentile(50), r.latency.percentile(99),
+                BurstSize, r.burst.percentile(50), r.burst.percentile(99),
+                r.intact && r.lost == 0 ? "all bytes intact" : "BYTES LOST OR CHANGED");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const QStringList args = application.arguments();
+    if (args.size() == 5 && args.at(1) == QLatin1String("--copy"))
+        return runCopy(args.at(2).toInt(), args.at(3), args.at(4).toInt());
+
+    Pty a, b, c, d;
+    if (a.master < 0 || b.master < 0 || c.master < 0 || d.master < 0) {
+        std::fprintf(stderr, "no pseudo-terminals available\n");
+        return 1;
+    }
+
+    const quint16 ourPort = freePort();
+    QProcess server;
+    QProcess client;
+    if (!startCopy(server, 1, a.slave, ourPort) || !startCopy(client, 2, b.slave, ourPort) ||
+        !relayIsUp(a.master, b.master)) {
+        std::fprintf(stderr, "the Nirvex copies did not link up\n");
+        return 1;
+    }
+
+    const quint16 theirPort = freePort();
+    const QString listen = QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(theirPort);
+    const QString connect =
+        QStringLiteral("TCP:127.0.0.1:%1,retry=100,interval=0.05").arg(theirPort);
+    QProcess socatListen;
+    QProcess socatConnect;
+    for (QProcess* p : {&socatListen, &socatConnect})
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    socatListen.start(QStringLiteral("socat"), {c.slave + QStringLiteral(",raw,echo=0"), listen});
+    socatConnect.start(QStringLiteral("socat"), {connect, d.slave + QStringLiteral(",raw,echo=0")});
+    if (!socatListen.waitForStarted(5000) || !socatConnect.waitForStarted(5000) ||
+        !relayIsUp(c.master, d.master)) {
+        std::fprintf(stderr, "socat did not start (Debian package socat)\n");
+        return 1;
+    }
+
+    Result ours;
+    Result theirs;
+    runBesideEventLoop([&] {
+        Result warmUp;
+        measure(a.master, b.master, WarmUpSamples, 1, &warmUp.latency, &warmUp);
+        measure(c.master, d.master, WarmUpSamples, 1, &warmUp.latency, &warmUp);
+        for (int round = 0; round < Rounds; ++round) {
+            measure(a.master, b.master, RoundSamples, 1, &ours.latency, &ours);
+            measure(c.master, d.master, RoundSamples, 1, &theirs.latency, &theirs);
+            measure(a.master, b.master, BurstSamples, BurstSize, &ours.burst, &ours);
+            measure(c.master, d.master, BurstSamples, BurstSize, &theirs.burst, &theirs);
+        }
+        for (int round = 0; round < Rounds; ++round) {
+            measureThroughput(a.master, b.master, RoundBytes, &ours);
+            measureThroughput(c.master, d.master, RoundBytes, &theirs);
+        }
+    });
+
+    for (QProcess* p : {&server, &client}) {
+        p->closeWriteChannel();
+        if (!p->waitForFinished(5000))
+            p->kill();
+    }
+    for (QProcess* p : {&socatListen, &socatConnect}) {
+        p->terminate();
+        if (!p->waitForFinished(5000))
+            p->kill();
+    }
+
+    std::printf("%d alternating rounds: %lld MiB one way, %d one-byte and %d %d-byte round trips "
+                "each\n",
+                Rounds, RoundBytes >> 20, RoundSamples, BurstSamples, BurstSize);
+    printResult("Nirvex", ours);
+    printResult("socat", theirs);
+    const double ratio = ours.megabytesPerSecond() / theirs.megabytesPerSecond();
+    std::printf(
+        "ratio Nirvex/socat: throughput %.2f   latency p50 %.2f  p99 %.2f   burst p50 %.2f  "
+        "p99 %.2f\n",
+        ratio, ours.latency.percentile(50) / theirs.latency.percentile(50),
+        ours.latency.percentile(99) / theirs.latency.percentile(99),
+        ours.burst.percentile(50) / theirs.burst.percentile(50),
+        ours.burst.percentile(99) / theirs.burst.percentile(99));
+    const double burstGoalUs = (CharacterMs + 2.0) * 1000.0;
+    std::printf("goals: throughput >= 0.5 x socat and > 2.5 MB/s: %s;   burst p99 <= %.0f us "
+                "(one character time + 2 ms): %s\n",
+                ratio >= 0.5 && ours.megabytesPerSecond() > 2.5 ? "met" : "MISSED", burstGoalUs,
+                ours.burst.percentile(99) <= burstGoalUs ? "met" : "MISSED");
+    return ours.intact && theirs.intact ? 0 : 1;
+}

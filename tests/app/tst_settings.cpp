@@ -1,0 +1,250 @@
+#include "TestRegistry.h"
+
+#include "app/DropDownComboBox.h"
+#include "app/NirvexMain.h"
+#include "app/ProfileFile.h"
+#include "app/Twips.h"
+#include "app/frmMain.h"
+#include "serial/FakeSerialPort.h"
+
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A profile file in a folder of its own, and two serial ports mapped in it as COM3 and COM5.
+struct Profile {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("nirvex.INI"));
+    FakeSerialPort com3{QStringLiteral("fake:COM3")};
+    FakeSerialPort com5{QStringLiteral("fake:COM5")};
+
+    void write(const QByteArray& settings)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Ports]\nCOM3=fake:COM3\nCOM5=fake:COM5\n[Settings]\n" + settings);
+    }
+    QByteArray bytes() const
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    QString value(const QString& key) const
+    {
+        return ProfileFile::readValue(path, "Settings", key, "<missing>");
+    }
+    // Every "key=value" of a ";"-separated list as the file holds it.
+    void expect(const QString& list) const
+    {
+        for (const QString& line : list.split(';'))
+            QCOMPARE(line.section('=', 0, 0) + '=' + value(line.section('=', 0, 0)), line);
+    }
+};
+
+// One start of the program, up to the close of its main window.
+struct Run {
+    NirvexMain app;
+
+    // machinePorts: the two ports are found on the machine rather than in the profile.
+    explicit Run(const QString& profile, bool machinePorts = false)
+    {
+        app.Ports.setDeviceLister([machinePorts] {
+            return machinePorts ? QList<PortTable::Device>{{"A", "fake:COM3"}, {"B", "fake:COM5"}}
+                                : QList<PortTable::Device>();
+        });
+        app.Main(profile);
+    }
+    frmMain& w() { return *app.MainForm; }
+    // A control's state: "<none>" for a picker without selection, "on"/"off" for an option,
+    // the items joined by "|" and the text after "/" for cmbDest.
+    QString describe(const QString& name)
+    {
+        if (name == "DestType" || name == "DestMode")
+            return QString::number(name == "DestType" ? app.DestType : app.DestMode);
+        if (name == "cmbDest") {
+            QStringList items;
+            for (int i = 0; i < w().cmbDest->count(); ++i)
+                items.append(w().cmbDest->itemText(i));
+            return items.join('|') + '/' + w().cmbDest->currentText();
+        }
+        QObject* control = w().findChild<QObject*>(name);
+        if (auto* option = qobject_cast<QRadioButton*>(control))
+            return option->isChecked() ? "on" : "off";
+        if (auto* combo = qobject_cast<QComboBox*>(control))
+            return combo->currentIndex() < 0 ? "<none>" : combo->currentText();
+        auto* edit = qobject_cast<QLineEdit*>(control);
+        return edit ? edit->text() : "<no control>";
+    }
+    void expect(const QString& list)
+    {
+        for (const QString& line : list.split(';'))
+            QCOMPARE(line.section('=', 0, 0) + '=' + describe(line.section('=', 0, 0)), line);
+    }
+};
+
+} // namespace
+
+// The main window's values in the profile file: restored at load, stored at close.
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void firstRun()
+    {
+        Profile profile;
+        Run run(profile.path, true);
+        QVERIFY(QTest::qWaitForWindowExposed(&run.w()));
+        const double dpi = run.w().Dpi();
+        QTRY_COMPARE(run.w().frameGeometry(), Twips::toPixels(1000, 1000, 6500, 6500, dpi));
+        QCOMPARE(run.w().cmbComPort->count(), 2); // ports there, none chosen
+        run.expect("cmbComPort=<none>;cmbBPS=9600;cmbParity=None;cmbBits=8;cmbStopBits=1;"
+                   "cmbComPort2=<none>;cmbBPS2=9600;cmbParity2=None;cmbBits2=8;cmbStopBits2=1;"
+                   "txtID=Guest;txtKey=Vorm;txtPort=1000;txtServerPort=1000;cmbDest=/127.0.0.1;"
+                   "optSerial=on;optLan=off;optServer=on;optClient=off;optHost=off;DestType=1;"
+                   "DestMode=1");
+        QVERIFY(run.w().frmSerial->isVisibleTo(run.w().frmDest)); // the click handlers ran
+        QVERIFY(!run.w().frmClient->isVisibleTo(run.w().frmLan));
+
+        run.w().close();
+        profile.expect(
+            "シリアルポート=-1;速度=9600;パリティ=None;ビット=8;ストップビット=1;"
+            "シリアルポート２=-1;速度２=9600;パリティ２=None;ビット２=8;ストップビット２=1;"
+            "HostID=Guest;HostKey=Vorm;Port=1000;ServerPort=1000;ServerNum=0;"
+            "Server0=127.0.0.1;DestType=1;DestMode=1");
+        // Geometry in twips that went through whole pixels; the hidden list window's too.
+        const auto snapped = [dpi](double t) {
+            return Twips::fromPixels(Twips::toPixels(t, dpi), dpi);
+        };
+        for (const char* key : {"MainLeft", "MainTop", "ListLeft", "ListTop"})
+            QCOMPARE(profile.value(key).toDouble(), snapped(1000));
+        for (const char* key : {"MainWidth", "MainHeight", "ListWidth", "ListHeight"})
+            QCOMPARE(profile.value(key).toDouble(), snapped(6500));
+        for (const char* key : {"ListRowWidth0", "ListRowWidth1", "ListRowWidth2"})
+            QVERIFY(profile.value(key).toInt() > 0);
+    }
+
+    void roundTrip()
+    {
+        Profile profile;
+        profile.write({});
+        {
+            Run run(profile.path);
+            frmMain& w = run.w();
+            w.cmbComPort->setCurrentIndex(1);
+            w.cmbComPort2->setCurrentIndex(0);
+            w.cmbBPS->setCurrentText("19200");
+            w.cmbParity->setCurrentText("Even");
+            w.cmbBits->setCurrentText("7");
+            w.cmbStopBits->setCurrentText("2");
+            w.cmbBPS2->setCurrentIndex(-1);
+            w.cmbParity2->setCurrentText("Space");
+            w.cmbBits2->setCurrentText("5");
+            w.cmbStopBits2->setCurrentText("1.5");
+            w.txtID->setText("山田");
+            w.txtKey->setText("k:e y");
+            w.txtPort->setText("2001");
+            w.txtServerPort->setText(QString());
+            w.cmbDest->addItems({"host-a", "10.0.0.2", "ホスト"});
+            w.cmbDest->setEditText("host-b");
+            w.optLan->setChecked(true);
+            w.optClient->setChecked(true);
+            w.close();
+        }
+        profile.expect("ServerNum=3;Server3=ホスト;速度２=;シリアルポート=5");
+        Run again(profile.path);
+        again.expect("cmbComPort=COM5;cmbBPS=19200;cmbParity=Even;cmbBits=7;cmbStopBits=2;"
+                     "cmbComPort2=COM3;cmbBPS2=<none>;cmbParity2=Space;cmbBits2=5;cmbStopBits2=1.5;"
+                     "txtID=山田;txtKey=k:e y;txtPort=2001;txtServerPort=;"
+                     "cmbDest=host-a|10.0.0.2|ホスト/host-b;optSerial=off;optLan=on;"
+                     "optServer=off;optClient=on;DestType=3;DestMode=2");
+        QVERIFY(again.w().frmClient->isVisibleTo(again.w().frmLan));
+    }
+
+    void edgeCases_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<bool>("com3InUse");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("file"); // after the close
+
+        QTest::newRow("ServerNum 3 with an empty Server2")
+            << QByteArray("ServerNum=3\nServer1=alpha\nServer2=\nServer3=gamma\nServer4=delta\n")
+            << false << "cmbDest=alpha|gamma/127.0.0.1"
+            << "ServerNum=2;Server1=alpha;Server2=gamma;Server3=gamma;Server4=delta";
+        QTest::newRow("numbered keys matched as single reads match them")
+            << QByteArray("ServerNum=32767\nSERVER1=upper\nServer1=second\nserver 2=blank\n"
+                          "server32767=last\nServer32768=beyond\nServer0=\n")
+            << false << "cmbDest=upper|last/"
+            << "ServerNum=2;Server2=last;Server0=";
+        QTest::newRow("DestType 2 selects no destination")
+            << QByteArray("DestType=2\nDestMode=3\n") << false
+            << "optSerial=off;optLan=off;DestType=2;optHost=on"
+            << "DestType=2;DestMode=3";
+        QTest::newRow("lower-case parity") << QByteArray("パリティ=none\nパリティ２=Odd\n") << false
+                                           << "cmbParity=<none>;cmbParity2=Odd"
+                                           << "パリティ=;パリティ２=Odd";
+        QTest::newRow("port that vanished") << QByteArray("シリアルポート=9\nシリアルポート２=5\n")
+                                            << false << "cmbComPort=<none>;cmbComPort2=COM5"
+                                            << "シリアルポート=-1;シリアルポート２=5";
+        QTest::newRow("port whose mark changed")
+            << QByteArray("シリアルポート=3\nシリアルポート２=3\n") << true
+            << "cmbComPort=COM3 (使用中);cmbComPort2=COM3 (使用中)"
+            << "シリアルポート=3;シリアルポート２=3";
+        QTest::newRow("destination keys with an ASCII 2")
+            << QByteArray("シリアルポート2=5\n速度2=300\nパリティ2=Odd\nビット2=6\n"
+                          "ストップビット2=2\n速度=600\n")
+            << false
+            << "cmbComPort2=<none>;cmbBPS2=9600;cmbParity2=None;cmbBits2=8;cmbStopBits2=1;"
+               "cmbBPS=600"
+            << "速度2=300;速度２=9600";
+        // シリアルポート=5, 速度=19200, パリティ２=Even, ビット２=7, HostID=山田 in code page 932.
+        QTest::newRow("Shift-JIS file from Windows")
+            << QByteArray(
+                   "\x83\x56\x83\x8a\x83\x41\x83\x8b\x83\x7c\x81\x5b\x83\x67=5\r\n"
+                   "\x91\xac\x93\x78=19200\r\n\x83\x70\x83\x8a\x83\x65\x83\x42\x82\x51=Even\r\n"
+                   "\x83\x72\x83\x62\x83\x67\x82\x51=7\r\nHostID=\x8e\x52\x93\x63\r\n")
+            << false << "cmbComPort=COM5;cmbBPS=19200;cmbParity2=Even;cmbBits2=7;txtID=山田"
+            << "シリアルポート=5;速度=19200;パリティ２=Even;HostID=山田";
+        QTest::newRow("values that are no numbers take their defaults")
+            << QByteArray("シリアルポート=abc\nシリアルポート２=5x\nServerNum=two\nServer1=a\n"
+                          "DestType=serial\nDestMode=2\n")
+            << false
+            << "cmbComPort=<none>;cmbComPort2=<none>;cmbDest=/127.0.0.1;optSerial=on;"
+               "DestType=1;optClient=on"
+            << "ServerNum=0;DestType=1";
+        QTest::newRow("numbers with blanks, fractions, overflow")
+            << QByteArray("シリアルポート= 5 \nシリアルポート２=65539\nDestType=3.0\n"
+                          "DestMode=2.5\nServerNum=1.4\nServer1=x\n")
+            << false
+            << "cmbComPort=COM5;cmbComPort2=<none>;optLan=on;optClient=on;cmbDest=x/127.0.0.1"
+            << "DestType=3;DestMode=2;ServerNum=1";
+    }
+    void edgeCases()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(bool, com3InUse);
+        QFETCH(QString, state);
+        QFETCH(QString, file);
+        Profile profile;
+        profile.write(settings);
+        profile.com3.setOpenError(com3InUse ? 8005 : 0);
+        const bool shiftJis =
+            ProfileFile::encodingOf(profile.bytes()) == ProfileFile::Encoding::ShiftJis;
+        if (shiftJis && !ProfileFile::shiftJisAvailable())
+            QSKIP("this Qt build cannot convert Shift-JIS");
+
+        Run run(profile.path);
+        run.expect(state);
+        run.w().close();
+        profile.expect(file);
+        if (shiftJis) // written back in the encoding it came in
+            QCOMPARE(ProfileFile::encodingOf(profile.bytes()), ProfileFile::Encoding::ShiftJis);
+    }
+};
+
+NIRVEX_TEST(TestSettings)
+#include "tst_settings.moc"

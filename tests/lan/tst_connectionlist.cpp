@@ -1,0 +1,380 @@
+#include "TestRegistry.h"
+
+#include "app/ColorButton.h"
+#include "app/NirvexMain.h"
+#include "app/ProfileFile.h"
+#include "app/Twips.h"
+#include "app/frmMain.h"
+#include "lan/FlexGrid.h"
+#include "lan/SocketControl.h"
+#include "lan/frmList.h"
+#include "serial/FakeSerialPort.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFontMetrics>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int Patience = 20000;
+
+QString valueIn(const QString& path, const char* key)
+{
+    return ProfileFile::readValue(path, "Settings", key, "<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+}
+
+// Cells of every row below the header, joined by "|".
+QStringList rowsOf(const FlexGrid& grid)
+{
+    QStringList rows;
+    for (int r = 1; r < grid.Rows(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < grid.Cols(); ++c)
+            cells.append(grid.TextMatrix(r, c));
+        rows.append(cells.join('|'));
+    }
+    return rows;
+}
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A list window on a profile of its own, loaded as at start-up.
+struct ListOnly {
+    QTemporaryDir dir;
+    NirvexMain app;
+    std::unique_ptr<frmList> list;
+    explicit ListOnly(const QByteArray& settings = {})
+    {
+        app.IniPath = dir.filePath("nirvex.INI");
+        writeFile(app.IniPath, "[Settings]\n" + settings);
+        list = std::make_unique<frmList>(app);
+        list->Load();
+    }
+    QString value(const char* key) const { return valueIn(app.IniPath, key); }
+};
+
+// One started copy of Nirvex whose profile chooses the LAN in a role (1 server, 2 client,
+// 3 host) and maps its source port to a fake device.
+struct ListCopy {
+    QTemporaryDir dir;
+    QString path = dir.filePath("nirvex.INI");
+    FakeSerialPort source;
+    NirvexMain app;
+
+    ListCopy(const QString& name, int role, int port, const QByteArray& extra = {})
+        : source("fake:" + name)
+    {
+        writeFile(path, QStringLiteral("[Ports]\nCOM1=fake:%1\n[Settings]\nシリアルポート=1\n"
+                                       "DestType=3\nDestMode=%2\nPort=%3\nServerPort=%3\n")
+                                .arg(name)
+                                .arg(role)
+                                .arg(port)
+                                .toUtf8() +
+                            extra);
+        app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+        app.Main(path);
+        w().wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+    }
+    frmMain& w() { return *app.MainForm; }
+    frmList& list() { return *app.ListForm; }
+    QStringList rows() { return rowsOf(*list().fgList); }
+    void run() { QTest::mouseClick(w().cmdRun, Qt::LeftButton); }
+    // Pressed on the run button, which stays enabled while the relay runs; the main window
+    // sees the key first.
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(w().cmdRun, key, modifiers);
+    }
+};
+
+// Plays the relay host: accepts every login and answers the list requests with fixed rows.
+struct ScriptedHost {
+    QTcpServer server;
+    QPointer<QTcpSocket> socket;
+    QStringList lines;
+    QByteArray partial;
+    QByteArray listReply = "LIST:alice:K:10.0.0.1\nLIST:bob:K:10.0.0.2\n";
+    QByteArray allReply = listReply + "LIST:carol:*:10.0.0.3\nLIST:da\tve:K:10.0.0.4\n";
+
+    ScriptedHost()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            socket = server.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] { read(); });
+        });
+    }
+    void read()
+    {
+        partial += socket->readAll();
+        for (qsizetype lf; (lf = partial.indexOf('\n')) >= 0; partial.remove(0, lf + 1)) {
+            const QByteArray line = partial.left(lf);
+            lines.append(QString::fromUtf8(line));
+            send(line.startsWith("AUTH:") ? "AUTH:0\n"
+                 : line == "LIST"         ? listReply
+                 : line == "LIST:ALL"     ? allReply
+                                          : QByteArray());
+        }
+    }
+    void send(const QByteArray& bytes)
+    {
+        socket->write(bytes);
+        socket->flush();
+    }
+};
+
+} // namespace
+
+// The connection list window: grid, layout kept in the profile, and the list command in the
+// three LAN roles against real peers.
+class TestConnectionList : public QObject {
+    Q_OBJECT
+private slots:
+    void grid()
+    {
+        FlexGrid grid(96);
+        grid.setFormatString("<ID|^Key|>ホスト名");
+        QCOMPARE(grid.TextMatrix(0, 2), QStringLiteral("ホスト名"));
+        for (const char* text : {"a\tb\tc", "\t\th", "a", "a\tb\tc\td", ""})
+            grid.AddItem(text);
+        QCOMPARE(rowsOf(grid), (QStringList{"a|b|c", "||h", "a||", "a|b|c", "||"}));
+        grid.setRows(0); // never below the header row
+        QCOMPARE(grid.Rows(), 1);
+        grid.setColWidth(1, 1500);
+        grid.setColWidth(1, -15); // refused
+        grid.setColWidth(3, 900); // no such column
+        QCOMPARE(grid.ColWidth(1), 1500);
+        QCOMPARE(grid.ColWidth(3), 0);
+    }
+
+    void layoutRestored_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<QList<int>>("widths"); // -1: the width the header text gives
+        QTest::newRow("first run")
+            << QByteArray() << QRect(1000, 1000, 6500, 6500) << QList<int>{-1, -1, -1};
+        QTest::newRow("stored")
+            << QByteArray("ListLeft=2000\nListTop=1500\nListWidth=4500\nListHeight=3000\n"
+                          "ListRowWidth0=1500\nListRowWidth1=600\nListRowWidth2=3000\n")
+            << QRect(2000, 1500, 4500, 3000) << QList<int>{1500, 600, 3000};
+        QTest::newRow("hand-edited values")
+            << QByteArray("ListLeft=abc\nListTop=\nListWidth=5250\nListRowWidth0=wide\n"
+                          "ListRowWidth1=-30\nListRowWidth2=0\n")
+            << QRect(1000, 1000, 5250, 6500) << QList<int>{-1, -1, 0};
+    }
+    void layoutRestored()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QRect, twips);
+        QFETCH(QList<int>, widths);
+        ListOnly f(settings);
+        frmList& list = *f.list;
+        QVERIFY(!list.isVisible());
+        QCOMPARE(list.windowTitle(), QStringLiteral("接続一覧"));
+        QCOMPARE(list.font().family(), QStringLiteral("ＭＳ ゴシック"));
+        QCOMPARE(list.fgList->Rows(), 2);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const double dpi = list.Dpi();
+        QTRY_COMPARE(list.frameGeometry(),
+                     Twips::toPixels(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
+        const QStringList headers = frmList::DesignFormat.split('|');
+        for (int col = 0; col < 3; ++col) {
+            if (widths.at(col) >= 0)
+                QCOMPARE(list.fgList->ColWidth(col), widths.at(col));
+            else // room for the header text, blanks included
+                QVERIFY(list.fgList->columnWidth(col) >=
+                        QFontMetrics(list.fgList->font()).horizontalAdvance(headers.at(col)));
+        }
+        // The grid fills the client area within 120 twips, and keeps no size when it cannot.
+        const int margin = Twips::toPixels(120, dpi);
+        for (QSize client : {QSize(400, 300), QSize(3, 2), QSize(5, 200)}) {
+            list.resize(client);
+            QTRY_COMPARE(list.size(), client);
+            QCOMPARE(list.fgList->geometry(),
+                     QRect(margin, margin, std::max(0, client.width() - 2 * margin),
+                           std::max(0, client.height() - 2 * margin)));
+        }
+    }
+
+    void unload_data()
+    {
+        QTest::addColumn<bool>("minimised");
+        QTest::newRow("normal window stores everything") << false;
+        QTest::newRow("minimised window keeps its old place") << true;
+    }
+    void unload()
+    {
+        QFETCH(bool, minimised);
+        ListOnly f("ListLeft=2000\nListTop=1500\nListWidth=4500\nListHeight=3000\n");
+        f.list->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.list.get()));
+        f.list->setGeometry(150, 120, 300, 240);
+        f.list->fgList->setColWidth(0, 1800);
+        if (minimised) {
+            f.list->showMinimized();
+            QTRY_VERIFY(f.list->isMinimized());
+        }
+        QVERIFY(f.list->close());
+        QCOMPARE(f.value("ListRowWidth0"), QStringLiteral("1800"));
+        const QRectF stored(f.value("ListLeft").toDouble(), f.value("ListTop").toDouble(),
+                            f.value("ListWidth").toDouble(), f.value("ListHeight").toDouble());
+        QCOMPARE(stored, minimised ? QRectF(2000, 1500, 4500, 3000)
+                                   : Twips::fromPixels(f.list->frameGeometry(), f.list->Dpi()));
+    }
+
+    void closeBoxThenShownAgainWithSavedLayout()
+    {
+        ListCopy copy("listReload", 1, freePort());
+        frmList& list = copy.list();
+        copy.w().SendList(false); // no connection: the header alone
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        list.setGeometry(90, 60, 330, 210);
+        QTRY_COMPARE(list.geometry(), QRect(90, 60, 330, 210));
+        const QRect shown = list.frameGeometry();
+        QVERIFY(list.close());
+        QVERIFY(!list.IsLoaded());
+        // Changed behind its back: a fresh load reads it.
+        QVERIFY(ProfileFile::writeValue(copy.path, "Settings", "ListRowWidth1", "1200"));
+        list.AddListRow("a", "b", "c");
+        QVERIFY(list.IsLoaded() && !list.isVisible());
+        QCOMPARE(list.fgList->Rows(), 2); // as designed: the row was not kept
+        QCOMPARE(list.fgList->ColWidth(1), 1200);
+        copy.w().SendList(false);
+        QTRY_COMPARE(list.frameGeometry(), shown);
+
+        list.resize(360, 270); // the main window's close unloads the list too
+        copy.w().mnuFileExit->trigger();
+        QVERIFY(!list.isVisible() && !list.IsLoaded());
+        QCOMPARE(valueIn(copy.path, "ListWidth").toDouble(),
+                 Twips::fromPixels(list.frameGeometry(), list.Dpi()).width());
+    }
+
+    void listRowsKeepTheirColumns()
+    {
+        ListOnly f;
+        f.list->SendList(false, 0, nullptr, nullptr, {});
+        f.list->AddListRow("ev\til", "k\t", "h");
+        QCOMPARE(rowsOf(*f.list->fgList), QStringList{"ev il|k |h"});
+        for (int i = 0; i < frmList::MaxListRows + 5; ++i) // a flood stops at the limit
+            f.list->AddListRow(QString::number(i), "K", "h");
+        QCOMPARE(f.list->fgList->Rows(), 1 + frmList::MaxListRows);
+    }
+
+    void peerOfServerAndClient_data()
+    {
+        QTest::addColumn<bool>("server"); // whose list is opened
+        QTest::newRow("server role") << true;
+        QTest::newRow("client role") << false;
+    }
+    void peerOfServerAndClient()
+    {
+        QFETCH(bool, server);
+        const int port = freePort();
+        ListCopy serverCopy("listServer", 1, port);
+        ListCopy clientCopy("listClient", 2, port, "Server0=127.0.0.1\n");
+        ListCopy& copy = server ? serverCopy : clientCopy;
+        copy.key(Qt::Key_F8); // no connection: the command is disabled
+        QVERIFY(!copy.list().isVisible());
+
+        serverCopy.run();
+        QTRY_COMPARE_WITH_TIMEOUT(serverCopy.w().wsocLan->State(), 2, Patience);
+        clientCopy.run();
+        QTRY_VERIFY_WITH_TIMEOUT(serverCopy.w().mnuViewFlipList->isEnabled() &&
+                                     clientCopy.w().mnuViewFlipList->isEnabled(),
+                                 Patience);
+        copy.key(Qt::Key_F8);
+        QVERIFY(copy.list().isVisible());
+        QCOMPARE(copy.rows(), QStringList{"||127.0.0.1"});
+        copy.key(Qt::Key_F8);
+        QVERIFY(!copy.list().isVisible());
+        copy.w().mnuViewFlipList->trigger();               // the menu command does the same
+        QCOMPARE(copy.rows(), QStringList{"||127.0.0.1"}); // cleared, not doubled
+    }
+
+    void hostRoleWithScriptedHost()
+    {
+        ScriptedHost host;
+        ListCopy copy("listHost", 3, 0);
+        copy.w().Lan.setRelayHostEndpoint("127.0.0.1", host.server.serverPort());
+        copy.run();
+        QTRY_VERIFY_WITH_TIMEOUT(copy.w().Authenticated, Patience);
+        copy.key(Qt::Key_F8);
+        QVERIFY(copy.list().isVisible());
+        const QStringList two{"alice|K|10.0.0.1", "bob|K|10.0.0.2"};
+        QTRY_COMPARE_WITH_TIMEOUT(copy.rows(), two, Patience);
+
+        copy.key(Qt::Key_F8); // hides and sends nothing
+        QVERIFY(!copy.list().isVisible());
+        QSignalSpy arrived(&copy.w().Lan, &LanLink::listRowReceived);
+        host.send("LIST:late:K:10.0.0.9\n");
+        QVERIFY(arrived.wait(Patience));
+        QCOMPARE(copy.list().fgList->Rows(), 3); // not kept while hidden
+
+        copy.key(Qt::Key_F5);
+        copy.key(Qt::Key_F8, Qt::ShiftModifier);
+        QVERIFY(copy.list().isVisible());
+        const QStringList four = two + QStringList{"carol|*|10.0.0.3", "da ve|K|10.0.0.4"};
+        QTRY_COMPARE_WITH_TIMEOUT(copy.rows(), four, Patience);
+        // Lines arrive in order, so the hide sent nothing.
+        QCOMPARE(host.lines, (QStringList{"AUTH:Guest:Vorm", "LIST", "LIST:ALL"}));
+    }
+
+    void hostRoleWithTheRelayHostService()
+    {
+        const QString dir = qEnvironmentVariable("NIRVEX_BUILD_DIR",
+                                                 QCoreApplication::applicationDirPath() + "/..");
+        if (!QFile::exists(dir + "/nirvex-host"))
+            QSKIP("nirvex-host is not built");
+        QProcess service;
+        service.start(dir + "/nirvex-host", {"--listen", "127.0.0.1", "--port", "0"});
+        QTRY_VERIFY_WITH_TIMEOUT(service.canReadLine() || service.state() == QProcess::NotRunning,
+                                 Patience);
+        const QByteArray line = service.readLine().trimmed();
+        QVERIFY2(line.startsWith("listening on 127.0.0.1:"), line.constData());
+        const int port = line.mid(line.lastIndexOf(':') + 1).toInt();
+
+        ListCopy alice("listAlice", 3, 0, "HostID=alice\nHostKey=K\n");
+        ListCopy bob("listBob", 3, 0, "HostID=bob\nHostKey=K\n");
+        for (ListCopy* copy : {&alice, &bob}) {
+            copy->w().Lan.setRelayHostEndpoint("127.0.0.1", port);
+            copy->run();
+            QTRY_VERIFY_WITH_TIMEOUT(copy->w().Authenticated, Patience);
+        }
+        for (bool all : {false, true}) {
+            if (all) {
+                alice.key(Qt::Key_F8); // hide, then the hidden sequence
+                alice.key(Qt::Key_F5);
+            }
+            alice.key(Qt::Key_F8, all ? Qt::ShiftModifier : Qt::NoModifier);
+            QTRY_COMPARE_WITH_TIMEOUT(alice.rows().size(), 2, Patience);
+            QStringList rows = alice.rows();
+            rows.sort();
+            QCOMPARE(rows, (QStringList{"alice|K|127.0.0.1", "bob|K|127.0.0.1"}));
+        }
+        service.terminate();
+        QVERIFY(service.waitForFinished(Patience));
+    }
+};
+
+NIRVEX_TEST(TestConnectionList)
+#include "tst_connectionlist.moc"

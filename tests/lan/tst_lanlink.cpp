@@ -1,0 +1,270 @@
+#include "LanCopy.h"
+#include "ScriptedPeer.h"
+#include "TestRegistry.h"
+
+#include "app/IntervalTimer.h"
+#include "app/TagLabel.h"
+#include "lan/LanLink.h"
+#include "lan/LineCodec.h"
+#include "lan/SocketControl.h"
+#include "serial/FakeSerialPort.h"
+#include "serial/SerialPortControl.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+
+constexpr int Patience = 20000;
+const QString refused = QStringLiteral("IDが正しくないため、接続を拒否されました。");
+const QString hostError = QStringLiteral("ホストからエラーが通知されました。[");
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// A host-role copy on a fake source port, started against a scripted relay host.
+struct HostCopy {
+    FakeSerialPort port{QStringLiteral("fake:lanHost")};
+    ScriptedPeer host;
+    LanCopy c{port.path(), 3, QStringLiteral("110")};
+
+    HostCopy()
+    {
+        c.w->Lan.setRelayHostEndpoint(QStringLiteral("127.0.0.1"), host.port());
+        c.click();
+    }
+    // The nth connection (1-based) has sent its login.
+    bool loggedIn(int n) const
+    {
+        return host.connections() == n && host.lines().value(0) == "AUTH:Guest:Vorm";
+    }
+};
+
+} // namespace
+
+// The line protocol and the host role of one window's LAN link.
+class TestLanLink : public QObject {
+    Q_OBJECT
+private slots:
+    void receivedLines_data()
+    {
+        QTest::addColumn<QString>("chunk");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<bool>("rts");
+        QTest::addColumn<bool>("dtr");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("status");
+        const QString none;
+        const QByteArray nothing;
+        QTest::newRow("DATA") << "DATA:2:4142\n"
+                              << true << QByteArray("AB") << false << true << false << none;
+        QTest::newRow("DATA while the port is closed")
+            << "DATA:2:4142\n"
+            << false << nothing << false << true << false << none;
+        QTest::newRow("count 0") << "DATA:0:41\n"
+                                 << true << nothing << false << true << false << none;
+        QTest::newRow("negative count") << "DATA:-2:4142\n"
+                                        << true << nothing << false << true << false << none;
+        QTest::newRow("count above 32767") << "DATA:32768:41\n"
+                                           << true << nothing << false << true << false << none;
+        QTest::newRow("over-long line dropped, the next kept")
+            << QString(40000, u'4') + "\nDATA:1:41\n"
+            << true << QByteArray("A") << false << true << false << none;
+        QTest::newRow("CTS on") << "CTRL:CTS:ON\n"
+                                << true << nothing << true << true << false << none;
+        QTest::newRow("CR before LF switches off")
+            << "CTRL:CTS:ON\nCTRL:CTS:ON\r\n"
+            << true << nothing << false << true << false << none;
+        QTest::newRow("DSR off") << "CTRL:DSR:OFF\n"
+                                 << true << nothing << false << false << false << none;
+        QTest::newRow("other case or signal") << "CTRL:cts:ON\nCTRL:RI:ON\ndata:1:41\nCTRL:DSR\n\n"
+                                              << true << nothing << false << false << false << none;
+        QTest::newRow("AUTH:1.0") << "AUTH:1.0\n"
+                                  << true << nothing << false << true << false << refused;
+        QTest::newRow("AUTH:01") << "AUTH:01\n"
+                                 << true << nothing << false << true << false << refused;
+        QTest::newRow("AUTH:") << "AUTH:\n" << true << nothing << false << true << true << none;
+        QTest::newRow("AUTH") << "AUTH\n" << false << nothing << false << true << true << none;
+        QTest::newRow("AUTH:abc") << "AUTH:abc\n"
+                                  << true << nothing << false << true << true << none;
+        QTest::newRow("AUTH:7") << "AUTH:7\n"
+                                << true << nothing << false << true << false << hostError + "7]";
+        QTest::newRow("AUTH: 7x kept as received")
+            << "AUTH: 7x:1\n"
+            << true << nothing << false << true << false << hostError + " 7x]";
+    }
+    void receivedLines()
+    {
+        QFETCH(QString, chunk);
+        QFETCH(bool, open);
+        QFETCH(QByteArray, written);
+        FakeSerialPort port(QStringLiteral("fake:lanLines"));
+        LanCopy c(port.path(), 1);
+        c.w->txtPort->setText(QString::number(freePort()));
+        if (open) {
+            c.click();
+            QVERIFY(port.isOpen());
+        }
+        c.w->Lan.ReceiveText(chunk);
+        if (written.isEmpty())
+            QCOMPARE(c.w->lblSend->Tag, QStringLiteral("1")); // nothing went to the port
+        QTRY_COMPARE_WITH_TIMEOUT(port.written(), written, Patience);
+        QTEST(c.w->comSer->RTSEnable(), "rts");
+        QTEST(c.w->comSer->DTREnable(), "dtr");
+        QTEST(c.w->Authenticated, "accepted");
+        QCOMPARE(c.lampOn(), c.w->Authenticated);
+        QFETCH(QString, status);
+        if (!status.isEmpty())
+            QCOMPARE(c.status(), status);
+        if (open)
+            QTRY_COMPARE(port.rts(), c.w->comSer->RTSEnable());
+    }
+
+    void portNumbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("number");
+        QTest::newRow("digits") << "1000" << 1000;
+        QTest::newRow("blanks and a tail") << "  1001abc" << 1001;
+        QTest::newRow("half to even") << "1002.5" << 1002;
+        QTest::newRow("letters") << "abc" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("beyond 32 bits") << "99999999999" << -1;
+    }
+    void portNumbers()
+    {
+        QFETCH(QString, text);
+        QTEST(LanLink::PortNumber(text), "number");
+    }
+
+    void socketErrorOnThePanel()
+    {
+        FakeSerialPort port(QStringLiteral("fake:lanError"));
+        LanCopy c(port.path(), 2);
+        c.w->txtServerPort->setText(QString::number(freePort()));
+        QList<bool> cancelled; // as a later handler sees it
+        connect(c.w->wsocLan, &SocketControl::Error, this,
+                [&](SocketErrorInfo& e) { cancelled << e.CancelDisplay; });
+        c.click();
+        const QString expected = QStringLiteral("wsocLan:10061:") +
+                                 SocketErrorInfo::describe(10061) + QLatin1Char(':') +
+                                 QString::number(int32_t(0x800A0000u + 10061u));
+        QTRY_COMPARE_WITH_TIMEOUT(c.status(), expected, Patience);
+        QCOMPARE(cancelled, QList<bool>{true});
+        for (QWidget* window : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<QMessageBox*>(window));
+        QVERIFY(!c.lampOn() && !c.listEnabled());
+        QCOMPARE(c.w->wsocLan->State(), int(SocketControl::ErrorState));
+    }
+
+    void hostLogin_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("accepted") << QByteArray("AUTH:0\n") << QString();
+        QTest::newRow("refused") << QByteArray("AUTH:1\n") << refused;
+        QTest::newRow("host error") << QByteArray("AUTH:7\n") << hostError + "7]";
+    }
+    void hostLogin()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, status);
+        HostCopy h;
+        QTRY_VERIFY_WITH_TIMEOUT(h.loggedIn(1), Patience);
+        QTRY_VERIFY(h.c.listEnabled());
+        QVERIFY(!h.c.lampOn());
+        h.c.holdBurst();
+        QVERIFY(h.port.pushBytes("abc"));
+        QTRY_COMPARE(h.c.app.SendCount, 3);
+        h.c.w->Relay.tmrSer_Timer(); // the end of the burst: the bytes wait for the login
+        h.port.setCts(true);         // control lines do not
+        QTRY_COMPARE_WITH_TIMEOUT(h.host.lines().size(), 2, Patience);
+        h.c.w->Lan.SendListRequest(false); // nor do list requests
+        h.c.w->Lan.SendListRequest(true);
+        const QStringList before{"AUTH:Guest:Vorm", "CTRL:CTS:ON", "LIST", "LIST:ALL"};
+        QTRY_COMPARE_WITH_TIMEOUT(h.host.lines(), before, Patience);
+        QCOMPARE(h.c.app.SendCount, 3);
+
+        QSignalSpy rows(&h.c.w->Lan, &LanLink::listRowReceived);
+        h.host.send(reply + "LIST:id:key:host.example\n");
+        QTRY_COMPARE_WITH_TIMEOUT(rows.count(), 1, Patience);
+        QCOMPARE(rows.at(0), (QVariantList{"id", "key", "host.example"}));
+        if (status.isEmpty()) { // the collected bytes leave at once, then flow as they come
+            QVERIFY(h.c.lampOn() && h.c.w->Authenticated);
+            QTRY_COMPARE(h.host.data(), QByteArray("abc"));
+            QVERIFY(h.port.pushBytes("def"));
+            h.c.w->tmrSer->setInterval(1);
+            QTRY_COMPARE_WITH_TIMEOUT(h.host.data(), QByteArray("abcdef"), Patience);
+        } else {
+            QCOMPARE(h.c.status(), status);
+            QVERIFY(!h.c.w->Authenticated && !h.c.lampOn());
+            QCOMPARE(h.c.app.SendCount, 3);
+        }
+
+        h.host.hangUp(); // the host ends the link: grey lamp, no list command
+        QTRY_VERIFY_WITH_TIMEOUT(!h.c.listEnabled(), Patience);
+        QVERIFY(!h.c.lampOn());
+        h.port.setCts(false); // the next line reconnects and logs in again
+        QTRY_VERIFY_WITH_TIMEOUT(h.loggedIn(2), Patience);
+        QCOMPARE(h.host.lines(), QStringList{"AUTH:Guest:Vorm"}); // its own line was dropped
+    }
+
+    void hostBacklogBeforeLogin()
+    {
+        HostCopy h;
+        QTRY_VERIFY_WITH_TIMEOUT(h.loggedIn(1), Patience);
+        h.c.holdBurst();
+        QByteArray sent;
+        for (int i = 0; i < 70000; ++i)
+            sent.append(char(i * 7 + i / 256));
+        QVERIFY(h.port.pushBytes(sent.left(300)));
+        QTRY_COMPARE(h.c.w->Lan.BacklogSize(), 44);
+        QCOMPARE(h.c.app.SendCount, 256);
+        QVERIFY(h.port.pushBytes(sent.mid(300)));
+        const qsizetype kept = 256 + LanLink::BacklogLimit;
+        QTRY_COMPARE(h.c.status(), LanLink::DroppedText(sent.size() - kept));
+        QCOMPARE(h.c.app.SendCount, 256);
+        QCOMPARE(h.c.w->Lan.BacklogSize(), LanLink::BacklogLimit);
+
+        h.host.send("AUTH:0\n");
+        QTRY_COMPARE_WITH_TIMEOUT(h.host.data(), sent.left(kept), Patience);
+        for (const QString& line : h.host.lines().mid(1))
+            QVERIFY(line.size() <= LineCodec::MaxDataLineChars - 1);
+        QCOMPARE(h.c.app.SendCount, 0);
+        QCOMPARE(h.c.w->Lan.BacklogSize(), 0);
+    }
+
+    void stopSendsTheTailAndReopensNothing()
+    {
+        FakeSerialPort port(QStringLiteral("fake:lanStop"));
+        ScriptedPeer peer;
+        LanCopy c(port.path(), 2);
+        c.w->txtServerPort->setText(QString::number(peer.port()));
+        c.click();
+        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn(), Patience);
+        c.holdBurst();
+        QVERIFY(port.pushBytes("tail"));
+        QTRY_COMPARE(c.app.SendCount, 4);
+        c.click();
+        QVERIFY(!c.app.RelayRunning && !c.w->tmrSer->Enabled() && !c.lampOn());
+        QTRY_COMPARE_WITH_TIMEOUT(peer.data(), QByteArray("tail"), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!peer.connected(), Patience);
+        c.app.SendCount = 2;
+        c.w->Relay.tmrSer_Timer();
+        c.w->Lan.SendControl(1, true);
+        c.w->Lan.OpenLan(false);
+        QCOMPARE(c.w->wsocLan->State(), int(SocketControl::Closed));
+    }
+};
+
+NIRVEX_TEST(TestLanLink)
+#include "tst_lanlink.moc"

@@ -1,0 +1,60 @@
+#include "LanCopy.h"
+
+#include "app/ColorButton.h"
+#include "app/DropDownComboBox.h"
+#include "app/IntervalTimer.h"
+#include "app/ShapeLamp.h"
+#include "app/StatusBar.h"
+#include "lan/SocketControl.h"
+
+#include <QAction>
+#include <QFile>
+#include <QRadioButton>
+#include <QTest>
+
+LanCopy::LanCopy(const QString& sourcePath, int role, const QString& speed)
+{
+    app.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
+    QFile profile(app.IniPath);
+    if (profile.open(QIODevice::WriteOnly))
+        profile.write(QStringLiteral("[Ports]\nCOM1=%1\n").arg(sourcePath).toUtf8());
+    profile.close();
+    app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+    w = std::make_unique<frmMain>(app);
+    w->Load();
+    w->Relay.Beep = [] {};
+    w->wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+    w->optLan->setChecked(true);
+    (role == 1 ? w->optServer : role == 2 ? w->optClient : w->optHost)->setChecked(true);
+    w->cmbComPort->setCurrentText(QStringLiteral("COM1"));
+    w->cmbBPS->setCurrentText(speed);
+    w->cmbParity->setCurrentText(QStringLiteral("None"));
+    w->cmbBits->setCurrentText(QStringLiteral("8"));
+    w->cmbStopBits->setCurrentText(QStringLiteral("1"));
+    w->show();
+}
+
+void LanCopy::click()
+{
+    QTest::mouseClick(w->cmdRun, Qt::LeftButton);
+}
+
+void LanCopy::holdBurst()
+{
+    w->tmrSer->setInterval(3600 * 1000);
+}
+
+QString LanCopy::status() const
+{
+    return w->sbStatusBar->panelText(QStringLiteral("status"));
+}
+
+bool LanCopy::lampOn() const
+{
+    return w->shpLan->FillColor() == QColor(64, 255, 64);
+}
+
+bool LanCopy::listEnabled() const
+{
+    return w->mnuViewFlipList->isEnabled();
+}
