@@ -1,8 +1,12 @@
 #include "app/NirvexMain.h"
 
+#include "app/AppInfo.h"
 #include "app/ProfileFile.h"
 #include "app/frmMain.h"
+#include "app/frmSplash.h"
+#include "lan/frmList.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -26,12 +30,25 @@ void NirvexMain::Main(const QString& iniPath)
         touch.open(QIODevice::Append);
     }
 
+    QApplication::setWindowIcon(AppInfo::icon());
+    auto splash = std::make_unique<frmSplash>();
+    splash->Load();
+    splash->showNow();
+
     mainWindow = std::make_unique<frmMain>(*this);
     MainForm = mainWindow.get();
     MainForm->Load();
 
+    listWindow = std::make_unique<frmList>(*this);
+    ListForm = listWindow.get();
+    ListForm->Load();
+    MainForm->AddLoadedWindow(ListForm);
+    QObject::connect(&MainForm->Lan, &LanLink::listRowReceived, ListForm, &frmList::AddListRow);
+
     RelayRunning = false;
     SendCount = 0;
+
+    splash.reset();
 
     MainForm->show();
 }

@@ -4,11 +4,15 @@
 #include "app/ColorButton.h"
 #include "app/DropDownComboBox.h"
 #include "app/IntervalTimer.h"
+#include "app/MainSettings.h"
+#include "app/MenuCommands.h"
 #include "app/NirvexMain.h"
 #include "app/ShapeLamp.h"
 #include "app/StatusBar.h"
 #include "app/TagLabel.h"
 #include "app/Twips.h"
+#include "lan/SocketControl.h"
+#include "lan/frmList.h"
 #include "serial/SerialPortControl.h"
 
 #include <QAction>
@@ -76,6 +80,8 @@ frmMain::frmMain(NirvexMain& app, QWidget* parent)
     tmrSer = new IntervalTimer(this);
     tmrDest = new IntervalTimer(this);
     buildSerialRelay();
+    buildLanLink();
+    Menus = new MenuCommands(*this);
 
     resize(Twips::toPixels(10590, dpi),
            Twips::toPixels(7050, dpi) + menuBar()->sizeHint().height());
@@ -157,6 +163,7 @@ void frmMain::buildMenus()
         mnuViewStatusBar_Click();
     });
     connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
+    connect(mnuViewFlipList, &QAction::triggered, this, [this] { SendList(false); });
 }
 
 void frmMain::place(QWidget* widget, double left, double top, double width, double height) const
@@ -403,6 +410,24 @@ void frmMain::buildSerialRelay()
     connect(tmrSer, &IntervalTimer::Timer, this, [this] { Relay.tmrSer_Timer(); });
 }
 
+void frmMain::buildLanLink()
+{
+    wsocLan = new SocketControl(QStringLiteral("wsocLan"), this);
+    wsocLan->setObjectName(QStringLiteral("wsocLan"));
+    wsocServer = new SocketControl(QStringLiteral("wsocServer"), this);
+    wsocServer->setObjectName(QStringLiteral("wsocServer"));
+
+    connect(wsocLan, &SocketControl::ConnectionRequest, &Lan, &LanLink::wsocLan_ConnectionRequest);
+    connect(wsocLan, &SocketControl::ConnectEvent, &Lan, &LanLink::wsocLan_Connect);
+    connect(wsocLan, &SocketControl::DataArrival, &Lan, &LanLink::wsocLan_DataArrival);
+    connect(wsocLan, &SocketControl::CloseEvent, &Lan, &LanLink::wsocLan_Close);
+    connect(wsocLan, &SocketControl::Error, &Lan, &LanLink::wsocLan_Error);
+    connect(wsocServer, &SocketControl::ConnectEvent, &Lan, &LanLink::wsocServer_Connect);
+    connect(wsocServer, &SocketControl::DataArrival, &Lan, &LanLink::wsocServer_DataArrival);
+    connect(wsocServer, &SocketControl::CloseEvent, &Lan, &LanLink::wsocServer_Close);
+    connect(wsocServer, &SocketControl::Error, &Lan, &LanLink::wsocServer_Error);
+}
+
 void frmMain::buildTabOrder()
 {
     // Ascending tab numbers; the focus skips whatever cannot take it.
@@ -445,6 +470,8 @@ void frmMain::Load()
     fillList(cmbStopBits2, {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")});
 
     frmLan->move(frmSerial->pos());
+
+    MainSettings::Restore(*this, app);
 }
 
 double frmMain::readGeometry(const char* key, double fallback) const
@@ -538,6 +565,7 @@ void frmMain::AddLoadedWindow(QWidget* window)
 void frmMain::Form_Unload()
 {
     app.Ports.save(app.IniPath);
+    MainSettings::Store(*this, app);
     for (qsizetype i = loadedWindows.size() - 1; i >= 0; --i) {
         if (QWidget* window = loadedWindows.at(i))
             window->close();
@@ -572,7 +600,8 @@ void frmMain::previewKey(QWidget* receiver, QEvent* event)
 {
     // A key the focused control ignores travels on to its parents as the same event object;
     // the window has seen it already.
-    if (event == previewedKey && previewedReceiver && receiver->isAncestorOf(previewedReceiver)) {
+    if (event == previewedKey && previewedReceiver && receiver != previewedReceiver &&
+        receiver->isAncestorOf(previewedReceiver)) {
         previewedReceiver = receiver;
         return;
     }
@@ -614,6 +643,9 @@ void frmMain::tmrHidden_Timer()
 void frmMain::SendList(bool all)
 {
     emit sendListRequested(all);
+    if (app.ListForm)
+        app.ListForm->SendList(all, app.DestMode, wsocServer, wsocLan,
+                               [this](bool everything) { Lan.SendListRequest(everything); });
 }
 
 int frmMain::KeyCodeFromQt(int qtKey)

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 
+class MenuCommands;
 class NirvexMain;
 class ColorButton;
 class DropDownComboBox;
@@ -27,6 +28,7 @@ class QMenu;
 class QRadioButton;
 class QScrollBar;
 class SerialPortControl;
+class SocketControl;
 
 // The main window: source port settings, destination choice, run button, lamps, monitor area
 // and status bar, laid out in twips on a client area below the menu bar.
@@ -140,9 +142,15 @@ public:
     SerialPortControl* comSer = nullptr;
     SerialPortControl* comDest = nullptr;
 
+    // Sockets of the LAN link: listening or connecting, and the accepted peer of the server role.
+    SocketControl* wsocLan = nullptr;
+    SocketControl* wsocServer = nullptr;
+
     // The LAN link and the serial relay that work on these controls.
     LanLink Lan;
     SerialRelay Relay;
+    // The remaining menu commands (help, version information, hidden placeholders).
+    MenuCommands* Menus = nullptr;
 
 signals:
     void sendListRequested(bool all);
@@ -156,6 +164,7 @@ private:
     void buildMenus();
     void buildControls();
     void buildSerialRelay();
+    void buildLanLink();
     void buildTabOrder();
     void place(QWidget* widget, double left, double top, double width, double height) const;
     QLabel* makeLabel(int index, QWidget* parent, const QString& text, double left, double top,
