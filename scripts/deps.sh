@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Nirvex needs to build, run and test, when any is missing.
+# Installs the Debian packages Nirvex needs to build, run and test, when any is missing;
+# further package names given as arguments are installed too.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   fonts-ipafont-gothic
   xvfb xauth socat
   fp-utils libchm-dev
+  "$@"
 )
 
 missing=()

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 source=$PWD
 build=$(realpath -m "${NIRVEX_FUZZ_BUILD:-build-fuzz}")
 seconds=${1:-60}
+bash scripts/deps.sh clang libclang-rt-14-dev
 CC=clang CXX=clang++ cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target fuzz_receive
 mkdir -p "$build/corpus" "$build/findings"
