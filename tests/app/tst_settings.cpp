@@ -80,6 +80,20 @@ struct Run {
         auto* edit = qobject_cast<QLineEdit*>(control);
         return edit ? edit->text() : "<no control>";
     }
+    // Sets controls from a list in the form describe() gives.
+    void set(const QString& list)
+    {
+        for (const QString& line : list.split(';')) {
+            const QString value = line.section('=', 1);
+            QObject* control = w().findChild<QObject*>(line.section('=', 0, 0));
+            if (auto* option = qobject_cast<QRadioButton*>(control))
+                option->setChecked(value == "on");
+            else if (auto* combo = qobject_cast<QComboBox*>(control))
+                value == "<none>" ? combo->setCurrentIndex(-1) : combo->setCurrentText(value);
+            else
+                qobject_cast<QLineEdit*>(control)->setText(value);
+        }
+    }
     void expect(const QString& list)
     {
         for (const QString& line : list.split(';'))
@@ -131,36 +145,21 @@ private slots:
     {
         Profile profile;
         profile.write({});
+        const QString state =
+            "cmbComPort=COM5;cmbBPS=19200;cmbParity=Even;cmbBits=7;cmbStopBits=2;"
+            "cmbComPort2=COM3;cmbBPS2=<none>;cmbParity2=Space;cmbBits2=5;cmbStopBits2=1.5;"
+            "txtID=山田;txtKey=k:e y;txtPort=2001;txtServerPort=;optLan=on;optClient=on";
         {
             Run run(profile.path);
-            frmMain& w = run.w();
-            w.cmbComPort->setCurrentIndex(1);
-            w.cmbComPort2->setCurrentIndex(0);
-            w.cmbBPS->setCurrentText("19200");
-            w.cmbParity->setCurrentText("Even");
-            w.cmbBits->setCurrentText("7");
-            w.cmbStopBits->setCurrentText("2");
-            w.cmbBPS2->setCurrentIndex(-1);
-            w.cmbParity2->setCurrentText("Space");
-            w.cmbBits2->setCurrentText("5");
-            w.cmbStopBits2->setCurrentText("1.5");
-            w.txtID->setText("山田");
-            w.txtKey->setText("k:e y");
-            w.txtPort->setText("2001");
-            w.txtServerPort->setText(QString());
-            w.cmbDest->addItems({"host-a", "10.0.0.2", "ホスト"});
-            w.cmbDest->setEditText("host-b");
-            w.optLan->setChecked(true);
-            w.optClient->setChecked(true);
-            w.close();
+            run.set(state);
+            run.w().cmbDest->addItems({"host-a", "10.0.0.2", "ホスト"});
+            run.w().cmbDest->setEditText("host-b");
+            run.w().close();
         }
         profile.expect("ServerNum=3;Server3=ホスト;速度２=;シリアルポート=5");
         Run again(profile.path);
-        again.expect("cmbComPort=COM5;cmbBPS=19200;cmbParity=Even;cmbBits=7;cmbStopBits=2;"
-                     "cmbComPort2=COM3;cmbBPS2=<none>;cmbParity2=Space;cmbBits2=5;cmbStopBits2=1.5;"
-                     "txtID=山田;txtKey=k:e y;txtPort=2001;txtServerPort=;"
-                     "cmbDest=host-a|10.0.0.2|ホスト/host-b;optSerial=off;optLan=on;"
-                     "optServer=off;optClient=on;DestType=3;DestMode=2");
+        again.expect(state + ";cmbDest=host-a|10.0.0.2|ホスト/host-b;optSerial=off;optServer=off;"
+                             "DestType=3;DestMode=2");
         QVERIFY(again.w().frmClient->isVisibleTo(again.w().frmLan));
     }
 

@@ -63,44 +63,30 @@ private slots:
         QTest::addColumn<bool>("dtr");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("status");
-        const QString none;
-        const QByteArray nothing;
-        QTest::newRow("DATA") << "DATA:2:4142\n"
-                              << true << QByteArray("AB") << false << true << false << none;
-        QTest::newRow("DATA while the port is closed")
-            << "DATA:2:4142\n"
-            << false << nothing << false << true << false << none;
-        QTest::newRow("count 0") << "DATA:0:41\n"
-                                 << true << nothing << false << true << false << none;
-        QTest::newRow("negative count") << "DATA:-2:4142\n"
-                                        << true << nothing << false << true << false << none;
-        QTest::newRow("count above 32767") << "DATA:32768:41\n"
-                                           << true << nothing << false << true << false << none;
-        QTest::newRow("over-long line dropped, the next kept")
-            << QString(40000, u'4') + "\nDATA:1:41\n"
-            << true << QByteArray("A") << false << true << false << none;
-        QTest::newRow("CTS on") << "CTRL:CTS:ON\n"
-                                << true << nothing << true << true << false << none;
-        QTest::newRow("CR before LF switches off")
-            << "CTRL:CTS:ON\nCTRL:CTS:ON\r\n"
-            << true << nothing << false << true << false << none;
-        QTest::newRow("DSR off") << "CTRL:DSR:OFF\n"
-                                 << true << nothing << false << false << false << none;
-        QTest::newRow("other case or signal") << "CTRL:cts:ON\nCTRL:RI:ON\ndata:1:41\nCTRL:DSR\n\n"
-                                              << true << nothing << false << false << false << none;
-        QTest::newRow("AUTH:1.0") << "AUTH:1.0\n"
-                                  << true << nothing << false << true << false << refused;
-        QTest::newRow("AUTH:01") << "AUTH:01\n"
-                                 << true << nothing << false << true << false << refused;
-        QTest::newRow("AUTH:") << "AUTH:\n" << true << nothing << false << true << true << none;
-        QTest::newRow("AUTH") << "AUTH\n" << false << nothing << false << true << true << none;
-        QTest::newRow("AUTH:abc") << "AUTH:abc\n"
-                                  << true << nothing << false << true << true << none;
-        QTest::newRow("AUTH:7") << "AUTH:7\n"
-                                << true << nothing << false << true << false << hostError + "7]";
-        QTest::newRow("AUTH: 7x kept as received")
-            << "AUTH: 7x:1\n"
-            << true << nothing << false << true << false << hostError + " 7x]";
+        const auto row = [](const char* name, const QString& chunk, bool open, const char* written,
+                            bool rts, bool dtr, bool accepted, const QString& status = {}) {
+            QTest::newRow(name) << chunk << open << QByteArray(written) << rts << dtr << accepted
+                                << status;
+        };
+        row("DATA", "DATA:2:4142\n", true, "AB", false, true, false);
+        row("DATA while the port is closed", "DATA:2:4142\n", false, "", false, true, false);
+        row("count 0", "DATA:0:41\n", true, "", false, true, false);
+        row("over-long line dropped, the next kept", QString(40000, u'4') + "\nDATA:1:41\n", true,
+            "A", false, true, false);
+        row("CTS on", "CTRL:CTS:ON\n", true, "", true, true, false);
+        row("CR before LF switches off", "CTRL:CTS:ON\nCTRL:CTS:ON\r\n", true, "", false, true,
+            false);
+        row("DSR off", "CTRL:DSR:OFF\n", true, "", false, false, false);
+        row("other case or signal", "CTRL:cts:ON\nCTRL:RI:ON\ndata:1:41\nCTRL:DSR\n\n", true, "",
+            false, false, false);
+        row("AUTH:1.0", "AUTH:1.0\n", true, "", false, true, false, refused);
+        row("AUTH:01", "AUTH:01\n", true, "", false, true, false, refused);
+        row("AUTH:", "AUTH:\n", true, "", false, true, true);
+        row("AUTH", "AUTH\n", false, "", false, true, true);
+        row("AUTH:abc", "AUTH:abc\n", true, "", false, true, true);
+        row("AUTH:7", "AUTH:7\n", true, "", false, true, false, hostError + "7]");
+        row("AUTH: 7x kept as received", "AUTH: 7x:1\n", true, "", false, true, false,
+            hostError + " 7x]");
     }
     void receivedLines()
     {

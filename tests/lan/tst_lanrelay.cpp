@@ -8,9 +8,7 @@
 #include "lan/SocketControl.h"
 #include "serial/FakeSerialPort.h"
 
-#include <QCoreApplication>
 #include <QLineEdit>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -61,16 +59,12 @@ class TestLanRelay : public QObject {
 private slots:
     void bytesBothWays_data()
     {
-        QTest::addColumn<int>("size");
         QTest::addColumn<bool>("fromServer");
-        QTest::newRow("server to client") << 3000 << true;
-        QTest::newRow("client to server") << 3000 << false;
-        QTest::newRow("1 MiB server to client") << 1024 * 1024 << true;
-        QTest::newRow("1 MiB client to server") << 1024 * 1024 << false;
+        QTest::newRow("1 MiB server to client") << true;
+        QTest::newRow("1 MiB client to server") << false;
     }
     void bytesBothWays()
     {
-        QFETCH(int, size);
         QFETCH(bool, fromServer);
         PtyPair a;
         PtyPair b;
@@ -79,7 +73,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(link.up(), Patience);
         PtyPair& in = fromServer ? a : b;
         PtyPair& out = fromServer ? b : a;
-        const QByteArray block = randomBytes(size);
+        const QByteArray block = randomBytes(1024 * 1024);
         QVERIFY(in.writeAll(block));
         QCOMPARE(out.readCount(block.size()), block);
         QVERIFY(out.writeAll("back"));
@@ -118,9 +112,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(peer.lines().size(), 2, Patience);
         QVERIFY(peer.lines().at(1).startsWith("DATA:44:"));
         QCOMPARE(peer.data(), burst);
-
-        peer.send("DATA:3:414243\nCTRL:CTS:ON\n");
-        QCOMPARE(a.readCount(3), QByteArray("ABC"));
     }
 
     void serverServesOnePeerAtATime()
@@ -167,39 +158,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(peer.connections() == 2 && c.lampOn(), Patience);
         QVERIFY(port.pushBytes("kept"));
         QTRY_COMPARE_WITH_TIMEOUT(peer.data(), QByteArray("kept"), Patience);
-    }
-
-    void twoCopiesThroughTheRelayHost()
-    {
-        const QString dir = qEnvironmentVariable("NIRVEX_BUILD_DIR");
-        QProcess host;
-        host.start((dir.isEmpty() ? QCoreApplication::applicationDirPath() + "/.." : dir) +
-                       "/nirvex-host",
-                   {"--listen", "127.0.0.1", "--port", "0"});
-        QVERIFY(host.waitForStarted(Patience));
-        QTRY_VERIFY_WITH_TIMEOUT(host.canReadLine(), Patience);
-        const QByteArray listening = host.readLine().trimmed();
-        QVERIFY2(listening.startsWith("listening on 127.0.0.1:"), listening.constData());
-        const int port = listening.mid(listening.lastIndexOf(':') + 1).toInt();
-        PtyPair a;
-        PtyPair b;
-        LanCopy one(a.slavePath(), 3);
-        LanCopy two(b.slavePath(), 3);
-        for (LanCopy* c : {&one, &two}) {
-            c->w->txtID->setText(c == &one ? "one" : "two");
-            c->w->Lan.setRelayHostEndpoint("127.0.0.1", port);
-            c->click();
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(one.lampOn() && two.lampOn(), Patience);
-        const QByteArray block = randomBytes(100000);
-        QVERIFY(a.writeAll(block));
-        QCOMPARE(b.readCount(block.size()), block);
-        QVERIFY(b.writeAll("back"));
-        QCOMPARE(a.readCount(4), QByteArray("back"));
-        one.click();
-        two.click();
-        host.terminate();
-        QVERIFY(host.waitForFinished(Patience));
     }
 };
 

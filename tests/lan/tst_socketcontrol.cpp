@@ -20,283 +20,198 @@ const QHostAddress Loopback(QHostAddress::LocalHost);
             return;                                                                                \
     } while (false)
 
-// Records the Error events of a control and answers them as the window does.
-struct ErrorLog {
-    explicit ErrorLog(SocketControl& control)
-    {
-        QObject::connect(&control, &SocketControl::Error, [this](SocketErrorInfo& e) {
-            e.CancelDisplay = true;
-            errors.append(e);
-        });
-    }
-    QList<SocketErrorInfo> errors;
-};
-
 } // namespace
 
 // The socket control against real connections on 127.0.0.1.
 class TestSocketControl : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-    void acceptAndExchangeText();
-    void characterSplitBetweenReads_data();
-    void characterSplitBetweenReads();
-    void largeSendArrivesWhole();
-    void peerCloseAfterData();
-    void connectionRefused();
-    void listenOnPortInUse();
-    void refusedCalls();
-    void unacceptedRequestsAreClosed();
+    void init()
+    {
+        listener = std::make_unique<SocketControl>("wsocLan");
+        listener->setBindAddress(Loopback);
+        listener->setLocalPort(0);
+        QVERIFY(listener->Listen());
+        QCOMPARE(listener->State(), int(SocketControl::Listening));
+        port = listener->LocalPort();
+        QVERIFY(port > 0);
+    }
+    void cleanup() { listener.reset(); }
+    void characterSplitBetweenReads_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("cut");
+        QTest::newRow("3-byte, 1 + 2") << "\u3042Z" << 1;
+        QTest::newRow("3-byte, 2 + 1") << "\u3042Z" << 2;
+        QTest::newRow("4-byte, 3 + 1") << "\U0001F600\n" << 3;
+    }
+    void characterSplitBetweenReads()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, cut);
+        SocketControl server("wsocServer");
+        QTcpSocket peer;
+        CONNECTED(connectRawPeer(server, peer));
+        QSignalSpy arrivals(&server, &SocketControl::DataArrival);
+        const QByteArray bytes = text.toUtf8();
+
+        peer.write(bytes.left(cut));
+        QVERIFY(arrivals.wait(Patience));
+        QCOMPARE(arrivals.first().first().toLongLong(), qint64(cut));
+        QCOMPARE(server.BytesReceived(), qint64(cut));
+        QString got = server.GetData();
+        QCOMPARE(got, QString());
+        QCOMPARE(server.BytesReceived(), qint64(0));
+        peer.write(bytes.mid(cut));
+        QTRY_COMPARE_WITH_TIMEOUT(got += server.GetData(), text, Patience);
+
+        QVERIFY(server.SendData(text));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.bytesAvailable(), qint64(bytes.size()), Patience);
+        QCOMPARE(peer.readAll(), bytes);
+    }
+    void largeSendArrivesWhole()
+    {
+        SocketControl client("wsocLan");
+        SocketControl server("wsocServer");
+        CONNECTED(connectPair(client, server));
+        QString sent;
+        for (int i = 0; sent.size() < 8 * 1024 * 1024; ++i)
+            sent += QString("DATA:%1:%2\n").arg(i % 256).arg(QString(i % 256 * 2, 'F'));
+        QString got;
+        bool closed = false;
+        connect(&server, &SocketControl::DataArrival, [&] { got += server.GetData(); });
+        connect(&server, &SocketControl::CloseEvent, [&] { closed = true; });
+
+        // Closing at once still hands every queued byte to the peer.
+        QVERIFY(client.SendData(sent));
+        QVERIFY(client.bytesToWrite() > 0);
+        client.Close();
+        QTRY_VERIFY_WITH_TIMEOUT(closed, 60000);
+        QCOMPARE(got.size(), sent.size());
+        QVERIFY(got == sent);
+    }
+    void peerCloseAfterData()
+    {
+        SocketControl client("wsocLan");
+        SocketControl server("wsocServer");
+        CONNECTED(connectPair(client, server));
+        QSignalSpy clientClosed(&client, &SocketControl::CloseEvent);
+        QStringList events;
+        QString got;
+        connect(&server, &SocketControl::DataArrival, [&] {
+            events << "data";
+            got += server.GetData();
+        });
+        connect(&server, &SocketControl::CloseEvent, [&] { events << "close"; });
+
+        QVERIFY(client.SendData("CTRL:DSR:OFF\n"));
+        client.Close();
+        QCOMPARE(client.State(), int(SocketControl::Closed));
+        QTRY_VERIFY_WITH_TIMEOUT(events.contains("close"), Patience);
+        QCOMPARE(events.last(), QString("close"));
+        QCOMPARE(got, QString("CTRL:DSR:OFF\n"));
+        QCOMPARE(server.State(), int(SocketControl::PeerClosing));
+        QCOMPARE(clientClosed.count(), 0);
+
+        // The window closes the control and takes the next peer on it.
+        server.Close();
+        QCOMPARE(server.State(), int(SocketControl::Closed));
+        SocketControl second("wsocLan");
+        CONNECTED(connectPair(second, server));
+    }
+    void listenOnPortInUse()
+    {
+        SocketControl second("wsocLan");
+        QList<SocketErrorInfo> errors;
+        connect(&second, &SocketControl::Error, [&](SocketErrorInfo& e) {
+            e.CancelDisplay = true;
+            errors.append(e);
+        });
+        second.setBindAddress(Loopback);
+        second.setLocalPort(port);
+        QVERIFY(!second.Listen());
+        QCOMPARE(int(second.lastError().Number), 10048);
+        QCOMPARE(second.State(), int(SocketControl::ErrorState));
+        QCOMPARE(errors.size(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, Patience);
+        QCOMPARE(int(errors.first().Number), 10048);
+
+        // A Close before the event is delivered cancels it.
+        second.Close();
+        QVERIFY(!second.Listen());
+        second.Close();
+        QCoreApplication::processEvents();
+        QCOMPARE(errors.size(), 1);
+        second.setLocalPort(0);
+        QVERIFY(second.Listen());
+        QCOMPARE(second.State(), int(SocketControl::Listening));
+    }
+    void refusedCalls()
+    {
+        SocketControl control("wsocServer");
+        QVERIFY(!control.SendData("x\n"));
+        QCOMPARE(int(control.lastError().Number), 10057);
+        QCOMPARE(control.State(), int(SocketControl::Closed));
+        QVERIFY(!control.Accept(123456));
+        QCOMPARE(control.State(), int(SocketControl::Closed));
+        QVERIFY(!control.Connect(" ", 1000));
+        QCOMPARE(int(control.lastError().Number), 11001);
+        QCOMPARE(control.State(), int(SocketControl::ErrorState));
+
+        QVERIFY(!listener->Connect("127.0.0.1", port));
+        QCOMPARE(int(listener->lastError().Number), 10022);
+        QVERIFY(!listener->Listen());
+        QCOMPARE(listener->State(), int(SocketControl::Listening));
+    }
+    void unacceptedRequestsAreClosed()
+    {
+        QList<int> requests;
+        connect(listener.get(), &SocketControl::ConnectionRequest,
+                [&](int requestID) { requests << requestID; });
+        QTcpSocket first;
+        first.connectToHost(Loopback, quint16(port));
+        QTRY_COMPARE_WITH_TIMEOUT(requests.size(), 1, Patience);
+        QTcpSocket second;
+        second.connectToHost(Loopback, quint16(port));
+        QTRY_COMPARE_WITH_TIMEOUT(requests.size(), 2, Patience);
+        QVERIFY(requests[0] != requests[1]);
+
+        // A newer request replaces the unanswered one.
+        QTRY_COMPARE_WITH_TIMEOUT(first.state(), QAbstractSocket::UnconnectedState, Patience);
+        SocketControl server("wsocServer");
+        QVERIFY(!server.Accept(requests[0]));
+        QCOMPARE(server.State(), int(SocketControl::Closed));
+
+        // Closing the listener closes the request still waiting.
+        listener->Close();
+        QCOMPARE(listener->State(), int(SocketControl::Closed));
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, Patience);
+        QVERIFY(!server.Accept(requests[1]));
+    }
 
 private:
-    // Connects `client` to the listener and takes the connection over on `server`.
-    void connectPair(SocketControl& client, SocketControl& server);
-    // A raw peer connected to the listener, taken over on `server`.
-    void connectRawPeer(SocketControl& server, QTcpSocket& peer);
+    void connectPair(SocketControl& client, SocketControl& server)
+    {
+        const QMetaObject::Connection accept = connect(
+            listener.get(), &SocketControl::ConnectionRequest, &server, &SocketControl::Accept);
+        QVERIFY(client.Connect("127.0.0.1", port));
+        QTRY_COMPARE_WITH_TIMEOUT(client.State(), int(SocketControl::Connected), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(server.State(), int(SocketControl::Connected), Patience);
+        disconnect(accept);
+    }
+    void connectRawPeer(SocketControl& server, QTcpSocket& peer)
+    {
+        const QMetaObject::Connection accept = connect(
+            listener.get(), &SocketControl::ConnectionRequest, &server, &SocketControl::Accept);
+        peer.connectToHost(Loopback, quint16(port));
+        QTRY_COMPARE_WITH_TIMEOUT(server.State(), int(SocketControl::Connected), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QAbstractSocket::ConnectedState, Patience);
+        disconnect(accept);
+    }
 
     std::unique_ptr<SocketControl> listener;
     int port = 0;
 };
-
-void TestSocketControl::init()
-{
-    listener = std::make_unique<SocketControl>("wsocLan");
-    listener->setBindAddress(Loopback);
-    listener->setLocalPort(0);
-    QVERIFY(listener->Listen());
-    QCOMPARE(listener->State(), int(SocketControl::Listening));
-    port = listener->LocalPort();
-    QVERIFY(port > 0);
-}
-
-void TestSocketControl::cleanup()
-{
-    listener.reset();
-}
-
-void TestSocketControl::connectPair(SocketControl& client, SocketControl& server)
-{
-    const QMetaObject::Connection accept =
-        connect(listener.get(), &SocketControl::ConnectionRequest, &server, &SocketControl::Accept);
-    QVERIFY(client.Connect("127.0.0.1", port));
-    QTRY_COMPARE_WITH_TIMEOUT(client.State(), int(SocketControl::Connected), Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(server.State(), int(SocketControl::Connected), Patience);
-    disconnect(accept);
-}
-
-void TestSocketControl::connectRawPeer(SocketControl& server, QTcpSocket& peer)
-{
-    const QMetaObject::Connection accept =
-        connect(listener.get(), &SocketControl::ConnectionRequest, &server, &SocketControl::Accept);
-    peer.connectToHost(Loopback, quint16(port));
-    QTRY_COMPARE_WITH_TIMEOUT(server.State(), int(SocketControl::Connected), Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QAbstractSocket::ConnectedState, Patience);
-    disconnect(accept);
-}
-
-void TestSocketControl::acceptAndExchangeText()
-{
-    SocketControl client("wsocLan");
-    SocketControl server("wsocServer");
-    QSignalSpy clientConnected(&client, &SocketControl::ConnectEvent);
-    QSignalSpy serverConnected(&server, &SocketControl::ConnectEvent);
-    CONNECTED(connectPair(client, server));
-    QCOMPARE(clientConnected.count(), 1);
-    QCOMPARE(serverConnected.count(), 0);
-    QCOMPARE(listener->State(), int(SocketControl::Listening));
-    QCOMPARE(server.RemoteHost(), QString("127.0.0.1"));
-    QCOMPARE(server.RemotePort(), client.LocalPort());
-    QCOMPARE(client.RemotePort(), port);
-
-    QString atServer;
-    connect(&server, &SocketControl::DataArrival, [&] { atServer += server.GetData(); });
-    QVERIFY(client.SendData("DATA:3:0A1BFF\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(atServer, QString("DATA:3:0A1BFF\n"), Patience);
-
-    QString atClient;
-    connect(&client, &SocketControl::DataArrival, [&] { atClient += client.GetData(); });
-    QVERIFY(server.SendData("LIST:\u30e6\u30fc\u30b6:\u9375:host\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(atClient, QString("LIST:\u30e6\u30fc\u30b6:\u9375:host\n"), Patience);
-}
-
-void TestSocketControl::characterSplitBetweenReads_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("cut");
-    QTest::newRow("3-byte, 1 + 2") << "\u3042Z" << 1;
-    QTest::newRow("3-byte, 2 + 1") << "\u3042Z" << 2;
-    QTest::newRow("4-byte, 3 + 1") << "\U0001F600\n" << 3;
-}
-
-void TestSocketControl::characterSplitBetweenReads()
-{
-    QFETCH(QString, text);
-    QFETCH(int, cut);
-    SocketControl server("wsocServer");
-    QTcpSocket peer;
-    CONNECTED(connectRawPeer(server, peer));
-    QSignalSpy arrivals(&server, &SocketControl::DataArrival);
-    const QByteArray bytes = text.toUtf8();
-
-    peer.write(bytes.left(cut));
-    QVERIFY(arrivals.wait(Patience));
-    QCOMPARE(arrivals.first().first().toLongLong(), qint64(cut));
-    QCOMPARE(server.BytesReceived(), qint64(cut));
-    QString got = server.GetData();
-    QCOMPARE(got, QString());
-    QCOMPARE(server.BytesReceived(), qint64(0));
-    peer.write(bytes.mid(cut));
-    QTRY_COMPARE_WITH_TIMEOUT(got += server.GetData(), text, Patience);
-
-    QVERIFY(server.SendData(text));
-    QTRY_COMPARE_WITH_TIMEOUT(peer.bytesAvailable(), qint64(bytes.size()), Patience);
-    QCOMPARE(peer.readAll(), bytes);
-}
-
-void TestSocketControl::largeSendArrivesWhole()
-{
-    SocketControl client("wsocLan");
-    SocketControl server("wsocServer");
-    CONNECTED(connectPair(client, server));
-    QString sent;
-    for (int i = 0; sent.size() < 8 * 1024 * 1024; ++i)
-        sent += QString("DATA:%1:%2\n").arg(i % 256).arg(QString(i % 256 * 2, 'F'));
-    QString got;
-    bool closed = false;
-    connect(&server, &SocketControl::DataArrival, [&] { got += server.GetData(); });
-    connect(&server, &SocketControl::CloseEvent, [&] { closed = true; });
-
-    // Closing at once still hands every queued byte to the peer.
-    QVERIFY(client.SendData(sent));
-    QVERIFY(client.bytesToWrite() > 0);
-    client.Close();
-    QTRY_VERIFY_WITH_TIMEOUT(closed, 60000);
-    QCOMPARE(got.size(), sent.size());
-    QVERIFY(got == sent);
-}
-
-void TestSocketControl::peerCloseAfterData()
-{
-    SocketControl client("wsocLan");
-    SocketControl server("wsocServer");
-    CONNECTED(connectPair(client, server));
-    QSignalSpy clientClosed(&client, &SocketControl::CloseEvent);
-    QStringList events;
-    QString got;
-    connect(&server, &SocketControl::DataArrival, [&] {
-        events << "data";
-        got += server.GetData();
-    });
-    connect(&server, &SocketControl::CloseEvent, [&] { events << "close"; });
-
-    QVERIFY(client.SendData("CTRL:DSR:OFF\n"));
-    client.Close();
-    QCOMPARE(client.State(), int(SocketControl::Closed));
-    QTRY_VERIFY_WITH_TIMEOUT(events.contains("close"), Patience);
-    QCOMPARE(events.last(), QString("close"));
-    QCOMPARE(got, QString("CTRL:DSR:OFF\n"));
-    QCOMPARE(server.State(), int(SocketControl::PeerClosing));
-    QCOMPARE(clientClosed.count(), 0);
-
-    // The window closes the control and takes the next peer on it.
-    server.Close();
-    QCOMPARE(server.State(), int(SocketControl::Closed));
-    SocketControl second("wsocLan");
-    CONNECTED(connectPair(second, server));
-}
-
-void TestSocketControl::connectionRefused()
-{
-    quint16 freePort = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(Loopback, 0));
-        freePort = probe.serverPort();
-    }
-    SocketControl client("wsocLan");
-    ErrorLog log(client);
-    QVERIFY(client.Connect("127.0.0.1", freePort));
-    QTRY_COMPARE_WITH_TIMEOUT(log.errors.size(), 1, Patience);
-    const SocketErrorInfo& e = log.errors.first();
-    QCOMPARE(int(e.Number), 10061);
-    QCOMPARE(e.Scode, int32_t(0x800A0000u + 10061u));
-    QCOMPARE(e.Scode, -2146818227);
-    QCOMPARE(e.Source, QString("wsocLan"));
-    QVERIFY(!e.Description.isEmpty());
-    QCOMPARE(client.State(), int(SocketControl::ErrorState));
-    client.Close();
-    QCOMPARE(client.State(), int(SocketControl::Closed));
-}
-
-void TestSocketControl::listenOnPortInUse()
-{
-    SocketControl second("wsocLan");
-    ErrorLog log(second);
-    second.setBindAddress(Loopback);
-    second.setLocalPort(port);
-    QVERIFY(!second.Listen());
-    QCOMPARE(int(second.lastError().Number), 10048);
-    QCOMPARE(second.State(), int(SocketControl::ErrorState));
-    QCOMPARE(log.errors.size(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(log.errors.size(), 1, Patience);
-    QCOMPARE(int(log.errors.first().Number), 10048);
-
-    // A Close before the event is delivered cancels it.
-    second.Close();
-    QVERIFY(!second.Listen());
-    second.Close();
-    QCoreApplication::processEvents();
-    QCOMPARE(log.errors.size(), 1);
-    second.setLocalPort(0);
-    QVERIFY(second.Listen());
-    QCOMPARE(second.State(), int(SocketControl::Listening));
-}
-
-void TestSocketControl::refusedCalls()
-{
-    SocketControl control("wsocServer");
-    QVERIFY(!control.SendData("x\n"));
-    QCOMPARE(int(control.lastError().Number), 10057);
-    QCOMPARE(control.State(), int(SocketControl::Closed));
-    QVERIFY(!control.Accept(123456));
-    QCOMPARE(control.State(), int(SocketControl::Closed));
-    QVERIFY(!control.Connect(" ", 1000));
-    QCOMPARE(int(control.lastError().Number), 11001);
-    QCOMPARE(control.State(), int(SocketControl::ErrorState));
-
-    QVERIFY(!listener->Connect("127.0.0.1", port));
-    QCOMPARE(int(listener->lastError().Number), 10022);
-    QVERIFY(!listener->Listen());
-    QCOMPARE(listener->State(), int(SocketControl::Listening));
-}
-
-void TestSocketControl::unacceptedRequestsAreClosed()
-{
-    QList<int> requests;
-    connect(listener.get(), &SocketControl::ConnectionRequest,
-            [&](int requestID) { requests << requestID; });
-    QTcpSocket first;
-    first.connectToHost(Loopback, quint16(port));
-    QTRY_COMPARE_WITH_TIMEOUT(requests.size(), 1, Patience);
-    QTcpSocket second;
-    second.connectToHost(Loopback, quint16(port));
-    QTRY_COMPARE_WITH_TIMEOUT(requests.size(), 2, Patience);
-    QVERIFY(requests[0] != requests[1]);
-
-    // A newer request replaces the unanswered one.
-    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QAbstractSocket::UnconnectedState, Patience);
-    SocketControl server("wsocServer");
-    QVERIFY(!server.Accept(requests[0]));
-    QCOMPARE(server.State(), int(SocketControl::Closed));
-
-    // Closing the listener closes the request still waiting.
-    listener->Close();
-    QCOMPARE(listener->State(), int(SocketControl::Closed));
-    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, Patience);
-    QVERIFY(!server.Accept(requests[1]));
-}
 
 NIRVEX_TEST(TestSocketControl)
 #include "tst_socketcontrol.moc"

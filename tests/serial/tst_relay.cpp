@@ -1,3 +1,4 @@
+#include "LanCopy.h"
 #include "PtyPair.h"
 #include "TestRegistry.h"
 
@@ -66,11 +67,6 @@ struct Copy {
                 if (ExtractNumber(c->itemText(i)) == n)
                     c->setCurrentIndex(i);
         }
-    }
-    void lan(QRadioButton* role)
-    {
-        w->optLan->setChecked(true);
-        role->setChecked(true);
     }
     void click() { QTest::mouseClick(w->cmdRun, Qt::LeftButton); }
     // Keeps the source timer from ending the burst until its interval is set again.
@@ -195,33 +191,27 @@ private slots:
 
     void lanCollectsInBlocks_data()
     {
-        QTest::addColumn<QString>("role");
+        QTest::addColumn<int>("role"); // 1 server, 2 client, 3 host
         QTest::addColumn<QString>("speed");
         QTest::addColumn<int>("size");
         QTest::addColumn<QList<int>>("flushes");
         QTest::addColumn<int>("left");
         QTest::addColumn<int>("interval");
-        QTest::newRow("300 bytes") << "client"
-                                   << "9600" << 300 << QList<int>{256} << 44 << 1;
-        QTest::newRow("256 bytes") << "client"
-                                   << "110" << 256 << QList<int>{256} << 0 << 109;
+        QTest::newRow("300 bytes") << 2 << "9600" << 300 << QList<int>{256} << 44 << 1;
+        QTest::newRow("256 bytes") << 2 << "110" << 256 << QList<int>{256} << 0 << 109;
         QTest::newRow("600 bytes, 0.4 ms a character")
-            << "server"
-            << "28800" << 600 << QList<int>{256, 256} << 88 << 1;
+            << 1 << "28800" << 600 << QList<int>{256, 256} << 88 << 1;
         QTest::newRow("host that has not accepted this copy")
-            << "host"
-            << "256000" << 300 << QList<int>{} << 256 << 1;
+            << 3 << "256000" << 300 << QList<int>{} << 256 << 1;
     }
     void lanCollectsInBlocks()
     {
-        QFETCH(QString, role);
+        QFETCH(int, role);
         QFETCH(QString, speed);
         QFETCH(int, size);
         QFETCH(int, left);
         FakeSerialPort a(QStringLiteral("fake:relayA"));
-        Copy c({{3, a.path()}}, speed);
-        c.lan(role == "host" ? c.w->optHost : role == "server" ? c.w->optServer : c.w->optClient);
-        c.ports(3, 0);
+        LanCopy c(a.path(), role, speed);
         QSignalSpy flushed(&c.w->Lan, &LanLink::dataFlushed);
         c.click();
         const int interval = c.w->tmrSer->Interval();
@@ -244,17 +234,15 @@ private slots:
 
         c.w->tmrSer->setInterval(interval); // the end of the burst sends the rest
         QTRY_VERIFY(c.w->lblRecv->Tag == QStringLiteral("2"));
-        if (role != "host" && left > 0)
+        if (role != 3 && left > 0)
             QCOMPARE(flushed.constLast().at(0).toByteArray(), block.right(left));
-        QCOMPARE(c.app.SendCount, role == "host" ? 256 : 0);
+        QCOMPARE(c.app.SendCount, role == 3 ? 256 : 0);
     }
 
     void lanLineChangesAndStop()
     {
         FakeSerialPort a(QStringLiteral("fake:relayA"));
-        Copy c({{3, a.path()}});
-        c.lan(c.w->optClient);
-        c.ports(3, 0);
+        LanCopy c(a.path(), 2);
         QStringList sent;
         connect(&c.w->Lan, &LanLink::dataFlushed, this,
                 [&](const QByteArray& b) { sent << QString::fromLatin1(b); });

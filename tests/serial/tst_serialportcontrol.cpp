@@ -142,22 +142,6 @@ private slots:
         QCOMPARE(rig.control.lastError().Number, 0);
     }
 
-    void sendEventWhenOutputHasLeft()
-    {
-        FakeRig rig;
-        QVERIFY(rig.control.setPortOpen(true));
-        rig.line.setOutputHeld(true);
-        QVERIFY(rig.control.Output(QByteArray("\x00\x01\xfe\xff", 4)));
-        QCOMPARE(rig.control.device()->bytesToWrite(), 4);
-        rig.line.pushBytes("x"); // a receive event as a marker behind any send event
-        QTRY_COMPARE(rig.codes, QList<qint16>{2});
-        QVERIFY(rig.line.written().isEmpty());
-
-        rig.line.setOutputHeld(false);
-        QTRY_COMPARE(rig.codes, (QList<qint16>{2, 1}));
-        QCOMPARE(rig.line.written(), QByteArray("\x00\x01\xfe\xff", 4));
-    }
-
     void outputLines()
     {
         FakeRig rig;
