@@ -11,6 +11,7 @@
 #include "app/StatusBar.h"
 #include "app/TagLabel.h"
 #include "app/Twips.h"
+#include "app/WindowGeometry.h"
 #include "lan/SocketControl.h"
 #include "lan/frmList.h"
 #include "serial/SerialPortControl.h"
@@ -28,9 +29,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QTimer>
-#include <algorithm>
-#include <cmath>
 #include <mutex>
 
 namespace {
@@ -58,7 +56,8 @@ void fillList(QComboBox* combo, const QStringList& items)
 } // namespace
 
 frmMain::frmMain(NirvexMain& app, QWidget* parent)
-    : QMainWindow(parent), Lan(app, *this), Relay(*this, app, Lan), app(app)
+    : QMainWindow(parent), Lan(app, *this), Relay(*this, app, Lan), app(app),
+      outerGeometry(*this, app, settingsSection, QStringLiteral("Main"))
 {
     installFontSubstitutions();
     if (const QScreen* s = screen())
@@ -452,11 +451,7 @@ void frmMain::Load()
 {
     Authenticated = false;
 
-    const double left = readGeometry("MainLeft", 1000);
-    const double top = readGeometry("MainTop", 1000);
-    const double width = readGeometry("MainWidth", 6500);
-    const double height = readGeometry("MainHeight", 6500);
-    setOuterGeometry(Twips::toPixels(left, top, width, height, dpi));
+    outerGeometry.Restore(dpi);
 
     app.Ports.load(app.IniPath);
     Relay.cmbComPort_DropDown();
@@ -474,49 +469,10 @@ void frmMain::Load()
     MainSettings::Restore(*this, app);
 }
 
-double frmMain::readGeometry(const char* key, double fallback) const
-{
-    const QString text = app.GetIniSetting(settingsSection, QLatin1String(key), int(fallback));
-    bool ok = false;
-    const float value = text.trimmed().toFloat(&ok);
-    // A hand-edited value that is no number counts as missing.
-    if (!ok || !std::isfinite(value))
-        return fallback;
-    return value;
-}
-
-void frmMain::setOuterGeometry(const QRect& outer)
-{
-    const QRect frame = frameGeometry();
-    const QRect inner = geometry();
-    const int frameWidth = frame.width() - inner.width();
-    const int frameHeight = frame.height() - inner.height();
-    move(outer.topLeft());
-    resize(std::max(0, outer.width() - frameWidth), std::max(0, outer.height() - frameHeight));
-    if (isVisible())
-        pendingOuter.reset();
-    else
-        pendingOuter = PendingOuter{outer, size()};
-}
-
 void frmMain::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    if (!pendingOuter)
-        return;
-    // The window manager's frame is known only once the window is up: fit the outer edges
-    // again so that stored and restored sizes agree.
-    QTimer::singleShot(0, this, [this] {
-        if (!pendingOuter)
-            return;
-        const PendingOuter pending = *pendingOuter;
-        pendingOuter.reset();
-        // Leave it alone when something else has sized the window since.
-        if (size() != pending.innerSize || isMinimized() || isMaximized())
-            return;
-        if (frameGeometry() != pending.outer)
-            setOuterGeometry(pending.outer);
-    });
+    outerGeometry.Shown();
 }
 
 void frmMain::dockStatusBar()
@@ -570,18 +526,7 @@ void frmMain::Form_Unload()
         if (QWidget* window = loadedWindows.at(i))
             window->close();
     }
-    storeGeometry();
-}
-
-void frmMain::storeGeometry() const
-{
-    if (isMinimized())
-        return;
-    const QRectF outer = Twips::fromPixels(frameGeometry(), dpi);
-    app.SaveIniSetting(settingsSection, QStringLiteral("MainLeft"), float(outer.x()));
-    app.SaveIniSetting(settingsSection, QStringLiteral("MainTop"), float(outer.y()));
-    app.SaveIniSetting(settingsSection, QStringLiteral("MainWidth"), float(outer.width()));
-    app.SaveIniSetting(settingsSection, QStringLiteral("MainHeight"), float(outer.height()));
+    outerGeometry.Store(dpi);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)

@@ -1,15 +1,14 @@
 #pragma once
 
+#include "app/WindowGeometry.h"
 #include "lan/LanLink.h"
 #include "serial/SerialRelay.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
-#include <QRect>
 #include <array>
 #include <cstdint>
-#include <optional>
 
 class MenuCommands;
 class NirvexMain;
@@ -177,24 +176,15 @@ private:
     QGroupBox* makeFrame(QWidget* parent, double left, double top, double width, double height);
     void dockStatusBar();
     void previewKey(QWidget* receiver, QEvent* event);
-    // Places the outer edges of the window (title bar and borders included) at outer.
-    void setOuterGeometry(const QRect& outer);
-    double readGeometry(const char* key, double fallback) const;
-    void storeGeometry() const;
 
     NirvexMain& app;
+    WindowGeometry outerGeometry;
     double dpi = 96.0;
     QWidget* clientArea = nullptr;
     QMenu* fileMenu = nullptr;
     QMenu* viewMenu = nullptr;
     QMenu* helpMenu = nullptr;
     QList<QPointer<QWidget>> loadedWindows;
-    // Outer size asked for before the window manager's frame was known; applied at first show.
-    struct PendingOuter {
-        QRect outer;
-        QSize innerSize;
-    };
-    std::optional<PendingOuter> pendingOuter;
     // The key event last previewed and the widget it last reached, to skip its propagation.
     const QEvent* previewedKey = nullptr;
     QPointer<QWidget> previewedReceiver;

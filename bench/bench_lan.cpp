@@ -6,10 +6,10 @@
 #include "app/DropDownComboBox.h"
 #include "app/NirvexMain.h"
 #include "app/frmMain.h"
+#include "bench/BenchSupport.h"
 #include "lan/SocketControl.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -18,19 +18,14 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <fcntl.h>
-#include <functional>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+using namespace bench;
 
 // Both relays are measured in alternating rounds, so a load that comes and goes on the machine
 // falls on both alike.
@@ -45,78 +40,10 @@ constexpr int WarmUpSamples = 100;
 const char* const Speed = "256000";
 constexpr double CharacterMs = 1.0;
 
-// A raw pseudo-terminal: the bench keeps the master, the relay under test opens the slave.
-struct Pty {
-    int master = -1;
-    QString slave;
-
-    Pty()
-    {
-        termios raw{};
-        ::cfmakeraw(&raw);
-        int slaveFd = -1;
-        char name[256] = {};
-        if (::openpty(&master, &slaveFd, name, &raw, nullptr) != 0) {
-            master = -1;
-            return;
-        }
-        slave = QString::fromLocal8Bit(name);
-        ::close(slaveFd);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
-};
-
-struct Samples {
-    std::vector<double> us;
-    double percentile(int p)
-    {
-        if (us.empty())
-            return 0;
-        std::sort(us.begin(), us.end());
-        return us[std::min(us.size() - 1, us.size() * size_t(p) / 100)];
-    }
-};
-
-struct Result {
-    Samples latency;
+// A relay's results with the round trips of whole bursts beside those of single bytes.
+struct BurstResult : Result {
     Samples burst;
-    qint64 bytes = 0;
-    double seconds = 0;
-    bool intact = true;
-    int lost = 0;
-
-    double megabytesPerSecond() const { return seconds > 0 ? double(bytes) / seconds / 1e6 : 0; }
 };
-
-double nowUs()
-{
-    using namespace std::chrono;
-    return duration<double, std::micro>(steady_clock::now().time_since_epoch()).count();
-}
-
-bool waitFor(int fd, short events, int timeoutMs)
-{
-    pollfd p{fd, events, 0};
-    int r = 0;
-    do {
-        r = ::poll(&p, 1, timeoutMs);
-    } while (r < 0 && errno == EINTR);
-    return r > 0 && (p.revents & events);
-}
-
-// Drops whatever is still on its way out of a relay.
-void drain(int fd)
-{
-    char buffer[65536];
-    for (int reads = 0; reads < 10000 && waitFor(fd, POLLIN, 100); ++reads)
-        if (::read(fd, buffer, sizeof buffer) <= 0)
-            break;
-}
 
 // Writes `size` bytes into in at once and returns the microseconds until all came out at out,
 // or a negative value when they did not arrive intact.
@@ -155,76 +82,6 @@ void measure(int in, int out, int samples, int size, Samples* into, Result* resu
         }
         into->us.push_back(took);
     }
-}
-
-// Pushes count bytes into in while reading them back at out, checking every byte.
-void measureThroughput(int in, int out, qint64 count, Result* result)
-{
-    auto patternAt = [](qint64 i) { return char((i * 131 + (i >> 12)) & 0xff); };
-    std::vector<char> chunk(65536);
-    std::vector<char> buffer(65536);
-    qint64 written = 0;
-    qint64 read = 0;
-    const double start = nowUs();
-    double lastProgress = start;
-    while (read < count && nowUs() - lastProgress < 5e6) {
-        pollfd fds[2] = {{out, POLLIN, 0}, {in, short(written < count ? POLLOUT : 0), 0}};
-        if (::poll(fds, 2, 1000) <= 0)
-            continue;
-        if (fds[1].revents & POLLOUT) {
-            const qint64 size = std::min<qint64>(qint64(chunk.size()), count - written);
-            for (qint64 i = 0; i < size; ++i)
-                chunk[size_t(i)] = patternAt(written + i);
-            const ssize_t n = ::write(in, chunk.data(), size_t(size));
-            if (n > 0)
-                written += n;
-        }
-        if (fds[0].revents & POLLIN) {
-            const ssize_t n = ::read(out, buffer.data(), buffer.size());
-            for (ssize_t i = 0; i < n; ++i)
-                if (buffer[size_t(i)] != patternAt(read + i))
-                    result->intact = false;
-            if (n > 0) {
-                read += n;
-                lastProgress = nowUs();
-            }
-        }
-    }
-    if (read < count)
-        result->intact = false;
-    result->bytes += read;
-    result->seconds += (nowUs() - start) / 1e6;
-}
-
-// Runs work on a thread of its own while this thread serves the event loop.
-void runBesideEventLoop(const std::function<void()>& work)
-{
-    QEventLoop loop;
-    std::thread worker([&] {
-        work();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-}
-
-// Waits (bounded) until a byte written at in comes out at out, so the relay is up.
-bool relayIsUp(int in, int out)
-{
-    bool up = false;
-    runBesideEventLoop([&] {
-        char buffer[64];
-        for (int attempt = 0; attempt < 100 && !up; ++attempt) {
-            const char ping = 'p';
-            if (::write(in, &ping, 1) == 1 && waitFor(out, POLLIN, 100) &&
-                ::read(out, buffer, sizeof buffer) > 0)
-                up = true;
-            else // a master whose slave is not open yet reports a hang-up at once
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        drain(out);
-    });
-    return up;
 }
 
 quint16 freePort()
@@ -294,7 +151,7 @@ bool startCopy(QProcess& process, int role, const QString& slave, int port)
     return false;
 }
 
-void printResult(const char* name, Result& r)
+void printResult(const char* name, BurstResult& r)
 {
     std::printf("%-8s throughput %7.2f MB/s   latency p50 %7.1f us  p99 %7.1f us   burst of %d "
                 "p50 %7.1f us  p99 %7.1f us   %s\n",
@@ -345,8 +202,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    Result ours;
-    Result theirs;
+    BurstResult ours;
+    BurstResult theirs;
     runBesideEventLoop([&] {
         Result warmUp;
         measure(a.master, b.master, WarmUpSamples, 1, &warmUp.latency, &warmUp);

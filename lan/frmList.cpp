@@ -10,9 +10,7 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QScreen>
-#include <QTimer>
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace {
@@ -32,7 +30,9 @@ QString cellText(QString text)
 
 } // namespace
 
-frmList::frmList(NirvexMain& app, QWidget* parent) : QWidget(parent, Qt::Window), app(app)
+frmList::frmList(NirvexMain& app, QWidget* parent)
+    : QWidget(parent, Qt::Window), app(app),
+      outerGeometry(*this, app, section, QStringLiteral("List"))
 {
     frmMain::installFontSubstitutions();
     if (const QScreen* s = screen())
@@ -55,11 +55,7 @@ void frmList::Load()
     fgList->setFormatString(DesignFormat);
     fgList->setRows(DesignRows);
 
-    const double left = readGeometry(QStringLiteral("ListLeft"), 1000);
-    const double top = readGeometry(QStringLiteral("ListTop"), 1000);
-    const double width = readGeometry(QStringLiteral("ListWidth"), 6500);
-    const double height = readGeometry(QStringLiteral("ListHeight"), 6500);
-    setOuterGeometry(Twips::toPixels(left, top, width, height, dpi));
+    outerGeometry.Restore(dpi);
 
     for (int col = 0; col < fgList->Cols(); ++col) {
         const int current = fgList->ColWidth(col);
@@ -71,48 +67,10 @@ void frmList::Load()
     Form_Resize();
 }
 
-double frmList::readGeometry(const QString& key, double fallback) const
-{
-    const QString text = app.GetIniSetting(section, key, int(fallback));
-    bool ok = false;
-    const float value = text.trimmed().toFloat(&ok);
-    // A hand-edited value that is no number counts as missing.
-    if (!ok || !std::isfinite(value))
-        return fallback;
-    return value;
-}
-
-void frmList::setOuterGeometry(const QRect& outer)
-{
-    const QRect frame = frameGeometry();
-    const QRect inner = geometry();
-    const int frameWidth = frame.width() - inner.width();
-    const int frameHeight = frame.height() - inner.height();
-    move(outer.topLeft());
-    resize(std::max(0, outer.width() - frameWidth), std::max(0, outer.height() - frameHeight));
-    if (isVisible())
-        pendingOuter.reset();
-    else
-        pendingOuter = PendingOuter{outer, size()};
-}
-
 void frmList::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!pendingOuter)
-        return;
-    // The window manager's frame is known only once the window is up: fit the outer edges
-    // again so that stored and restored sizes agree.
-    QTimer::singleShot(0, this, [this] {
-        if (!pendingOuter)
-            return;
-        const PendingOuter pending = *pendingOuter;
-        pendingOuter.reset();
-        if (size() != pending.innerSize || isMinimized() || isMaximized())
-            return;
-        if (frameGeometry() != pending.outer)
-            setOuterGeometry(pending.outer);
-    });
+    outerGeometry.Shown();
 }
 
 void frmList::resizeEvent(QResizeEvent* event)
@@ -143,13 +101,7 @@ void frmList::Form_Unload()
     loaded = false;
     for (int col = 0; col < fgList->Cols(); ++col)
         app.SaveIniSetting(section, columnKey(col), fgList->ColWidth(col));
-    if (isMinimized())
-        return;
-    const QRectF outer = Twips::fromPixels(frameGeometry(), dpi);
-    app.SaveIniSetting(section, QStringLiteral("ListLeft"), float(outer.x()));
-    app.SaveIniSetting(section, QStringLiteral("ListTop"), float(outer.y()));
-    app.SaveIniSetting(section, QStringLiteral("ListWidth"), float(outer.width()));
-    app.SaveIniSetting(section, QStringLiteral("ListHeight"), float(outer.height()));
+    outerGeometry.Store(dpi);
 }
 
 void frmList::EnsureLoaded()

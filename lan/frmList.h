@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QRect>
-#include <QSize>
+#include "app/WindowGeometry.h"
+
 #include <QString>
 #include <QWidget>
 #include <functional>
-#include <optional>
 
 class FlexGrid;
 class NirvexMain;
@@ -53,17 +52,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    double readGeometry(const QString& key, double fallback) const;
-    // Places the outer edges of the window (title bar and borders included) at outer.
-    void setOuterGeometry(const QRect& outer);
-
     NirvexMain& app;
+    WindowGeometry outerGeometry;
     double dpi = 96.0;
     bool loaded = false;
-    // Outer size asked for before the window manager's frame was known; applied at first show.
-    struct PendingOuter {
-        QRect outer;
-        QSize innerSize;
-    };
-    std::optional<PendingOuter> pendingOuter;
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <optional>
+
+class NirvexMain;
+class QWidget;
+
+// Restores and stores a window's outer place and size (title bar and borders included) in twips
+// in the profile, and fits the outer edges again once the window manager's frame is known.
+class WindowGeometry {
+public:
+    // The values are kept under section as keyPrefix followed by Left, Top, Width and Height.
+    WindowGeometry(QWidget& window, NirvexMain& app, const QString& section,
+                   const QString& keyPrefix);
+
+    // Places the window as stored, 1000 twips from the left and top edges and 6500 twips wide
+    // and high where nothing usable is stored.
+    void Restore(double dpi);
+    // Stores the outer place and size unless the window is minimised.
+    void Store(double dpi) const;
+    // Places the outer edges of the window at outer.
+    void SetOuter(const QRect& outer);
+    // To be called from the window's show handler: applies an outer size asked for while hidden.
+    void Shown();
+
+private:
+    double read(const QString& name, double fallback) const;
+
+    QWidget& window;
+    NirvexMain& app;
+    QString section;
+    QString keyPrefix;
+    // Outer size asked for before the window manager's frame was known; applied at first show.
+    struct PendingOuter {
+        QRect outer;
+        QSize innerSize;
+    };
+    std::optional<PendingOuter> pendingOuter;
+};

@@ -1,0 +1,170 @@
+#pragma once
+
+// Measuring helpers shared by the relay benchmarks: pseudo-terminals, timings, and byte streams
+// pushed through a relay while its event loop runs.
+#include <QEventLoop>
+#include <QMetaObject>
+#include <QString>
+#include <QtGlobal>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace bench {
+
+// A raw pseudo-terminal: the bench keeps the master, the relay under test opens the slave.
+struct Pty {
+    int master = -1;
+    QString slave;
+
+    Pty()
+    {
+        termios raw{};
+        ::cfmakeraw(&raw);
+        int slaveFd = -1;
+        char name[256] = {};
+        if (::openpty(&master, &slaveFd, name, &raw, nullptr) != 0) {
+            master = -1;
+            return;
+        }
+        slave = QString::fromLocal8Bit(name);
+        ::close(slaveFd);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+};
+
+// Timings in microseconds, sorted on demand for their percentiles.
+struct Samples {
+    std::vector<double> us;
+    double percentile(int p)
+    {
+        if (us.empty())
+            return 0;
+        std::sort(us.begin(), us.end());
+        return us[std::min(us.size() - 1, us.size() * size_t(p) / 100)];
+    }
+};
+
+// What one relay achieved: its timings, the bytes moved and the time taken, and whether every
+// byte arrived intact.
+struct Result {
+    Samples latency;
+    qint64 bytes = 0;
+    double seconds = 0;
+    bool intact = true;
+    int lost = 0;
+
+    double megabytesPerSecond() const { return seconds > 0 ? double(bytes) / seconds / 1e6 : 0; }
+};
+
+// Microseconds on a steady clock.
+inline double nowUs()
+{
+    using namespace std::chrono;
+    return duration<double, std::micro>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Waits up to timeoutMs for events on fd, resuming after signals.
+inline bool waitFor(int fd, short events, int timeoutMs)
+{
+    pollfd p{fd, events, 0};
+    int r = 0;
+    do {
+        r = ::poll(&p, 1, timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 && (p.revents & events);
+}
+
+// Drops whatever is still on its way out of a relay.
+inline void drain(int fd)
+{
+    char buffer[65536];
+    for (int reads = 0; reads < 10000 && waitFor(fd, POLLIN, 100); ++reads)
+        if (::read(fd, buffer, sizeof buffer) <= 0)
+            break;
+}
+
+// Pushes count bytes into in while reading them back at out, checking every byte.
+inline void measureThroughput(int in, int out, qint64 count, Result* result)
+{
+    auto patternAt = [](qint64 i) { return char((i * 131 + (i >> 12)) & 0xff); };
+    std::vector<char> chunk(65536);
+    std::vector<char> buffer(65536);
+    qint64 written = 0;
+    qint64 read = 0;
+    const double start = nowUs();
+    double lastProgress = start;
+    while (read < count && nowUs() - lastProgress < 5e6) {
+        pollfd fds[2] = {{out, POLLIN, 0}, {in, short(written < count ? POLLOUT : 0), 0}};
+        if (::poll(fds, 2, 1000) <= 0)
+            continue;
+        if (fds[1].revents & POLLOUT) {
+            const qint64 size = std::min<qint64>(qint64(chunk.size()), count - written);
+            for (qint64 i = 0; i < size; ++i)
+                chunk[size_t(i)] = patternAt(written + i);
+            const ssize_t n = ::write(in, chunk.data(), size_t(size));
+            if (n > 0)
+                written += n;
+        }
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = ::read(out, buffer.data(), buffer.size());
+            for (ssize_t i = 0; i < n; ++i)
+                if (buffer[size_t(i)] != patternAt(read + i))
+                    result->intact = false;
+            if (n > 0) {
+                read += n;
+                lastProgress = nowUs();
+            }
+        }
+    }
+    if (read < count)
+        result->intact = false;
+    result->bytes += read;
+    result->seconds += (nowUs() - start) / 1e6;
+}
+
+// Runs work on a thread of its own while this thread serves the event loop.
+inline void runBesideEventLoop(const std::function<void()>& work)
+{
+    QEventLoop loop;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+}
+
+// Waits (bounded) until a byte written at in comes out at out, so the relay is up.
+inline bool relayIsUp(int in, int out)
+{
+    bool up = false;
+    runBesideEventLoop([&] {
+        char buffer[64];
+        for (int attempt = 0; attempt < 100 && !up; ++attempt) {
+            const char ping = 'p';
+            if (::write(in, &ping, 1) == 1 && waitFor(out, POLLIN, 100) &&
+                ::read(out, buffer, sizeof buffer) > 0)
+                up = true;
+            else // a master whose slave is not open yet reports a hang-up at once
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        drain(out);
+    });
+    return up;
+}
+
+} // namespace bench
