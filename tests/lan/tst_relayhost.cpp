@@ -1,10 +1,15 @@
+#include "LanCopy.h"
+#include "PtyPair.h"
 #include "TestRegistry.h"
 #include "lan/RelayHostProtocol.h"
+#include "serial/FakeSerialPort.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
+#include <QLineEdit>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +20,7 @@
 namespace {
 
 constexpr int Patience = 30000;
+const QStringList Listen{"--listen", "127.0.0.1", "--port", "0"};
 
 // Runs a set-up helper and stops the test when it failed.
 #define CHECKED(call)                                                                              \
@@ -72,38 +78,397 @@ qint64 peakMemoryKiB(qint64 pid)
 
 } // namespace
 
-// The nirvex-host service run as a process and spoken to over TCP on 127.0.0.1.
+// The nirvex-host service run as a process and spoken to over TCP on 127.0.0.1, by raw
+// peers and by two copies.
 class TestRelayHost : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup();
-    void hostText_data();
-    void hostText();
-    void login_data();
-    void login();
-    void reloginMovesToNewGroup();
-    void relayInOrder_data();
-    void relayInOrder();
-    void nothingRelayedBeforeLogin_data();
-    void nothingRelayedBeforeLogin();
-    void listRows_data();
-    void listRows();
-    void overLongLine_data();
-    void overLongLine();
-    void slowReaderDropped();
-    void idleConnectionClosed();
-    void connectionLimit();
-    void stopsOnSignal_data();
-    void stopsOnSignal();
-    void badCommandLine_data();
-    void badCommandLine();
+    void cleanup()
+    {
+        peers.clear();
+        if (host && host->state() != QProcess::NotRunning) {
+            host->kill();
+            host->waitForFinished(Patience);
+        }
+        if (QTest::currentTestFailed())
+            qWarning("service log:\n%s", hostLog().constData());
+        host.reset();
+        log.clear();
+    }
+    void hostText_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("IPv4") << QString("192.168.1.20") << QString("192.168.1.20");
+        QTest::newRow("IPv4-mapped") << QString("::ffff:10.0.0.5") << QString("10.0.0.5");
+        QTest::newRow("IPv6 keeps the row's fields")
+            << QString("2001:db8::2") << QString("2001-db8--2");
+    }
+    void hostText()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, text);
+        QCOMPARE(RelayHostProtocol::hostText(QHostAddress(address)), text);
+    }
+    void login_data()
+    {
+        QTest::addColumn<QByteArray>("accounts");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("closed");
+        const QByteArray listed = "# operators\n\nGuest=Vorm\r\nali=se=same\n  #x=y\n";
+        const QByteArray open;
+        const auto row = [](const char* name, const QByteArray& accounts, const char* request,
+                            const char* reply, bool closed) {
+            QTest::newRow(name) << accounts << QByteArray(request) << QByteArray(reply) << closed;
+        };
+        row("any ID without a list", open, "AUTH:Guest:Vorm", "AUTH:0", false);
+        row("listed pair", listed, "AUTH:Guest:Vorm", "AUTH:0", false);
+        row("key holding =", listed, "AUTH:ali:se=same", "AUTH:0", false);
+        row("wrong key", listed, "AUTH:Guest:vorm", "AUTH:1", true);
+        row("unknown ID", listed, "AUTH:Nobody:Vorm", "AUTH:1", true);
+        row("comment is no account", listed, "AUTH:  #x:y", "AUTH:1", true);
+        row("ID in use", open, "AUTH:Taken:other", "AUTH:2", false);
+        row("key field missing", open, "AUTH:Guest", "AUTH:3", false);
+        row("empty ID", open, "AUTH::Vorm", "AUTH:3", false);
+        row("colon in key", open, "AUTH:Guest:Vo:rm", "AUTH:3", false);
+        row("not UTF-8", open, "AUTH:G\xff:Vorm", "AUTH:3", false);
+    }
+    void login()
+    {
+        QFETCH(QByteArray, accounts);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, closed);
+        QStringList options;
+        if (!accounts.isEmpty()) {
+            QFile file(dir.filePath("accounts"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(accounts) == accounts.size());
+            options << "--accounts" << file.fileName();
+        }
+        CHECKED(startHost(options));
+        CHECKED(addPeers(2));
+        if (accounts.isEmpty())
+            CHECKED(login(*peers[1], "Taken", "key"));
+        Peer& peer = *peers[0];
+        peer.send(request + '\n');
+        CHECKED(expectExactly(peer, reply + '\n'));
+        if (closed) {
+            QTRY_VERIFY_WITH_TIMEOUT(peer.closed, Patience);
+            QCOMPARE(peer.received, reply + '\n');
+        } else {
+            // Still open: a malformed request is answered.
+            peer.send("AUTH:\n");
+            CHECKED(expectExactly(peer, reply + "\nAUTH:3\n"));
+        }
+    }
+    void reloginMovesToNewGroup()
+    {
+        CHECKED(startWith("KKL"));
+        CHECKED(login(*peers[0], "a2", "L"));
+        peers[1]->send("CTRL:CTS:ON\n");
+        peers[2]->send("CTRL:DSR:ON\n");
+        CHECKED(expectExactly(*peers[0], "CTRL:DSR:ON\n"));
+        peers[0]->send("LIST\n");
+        CHECKED(expectExactly(*peers[0], "CTRL:DSR:ON\nLIST:c:L:127.0.0.1\nLIST:a2:L:127.0.0.1\n"));
+    }
+    void relayInOrder_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<int>("piece");
+        QByteArray data, control, mixed;
+        const QByteArray controls[] = {"CTRL:CTS:ON\n", "CTRL:DSR:ON\n", "CTRL:CTS:OFF\n",
+                                       "CTRL:DSR:OFF\n"};
+        for (int i = 0; i < 2000; ++i) {
+            data += dataLine(i);
+            control += controls[i % 4];
+            mixed +=
+                i % 3 == 0 ? controls[i % 4] : "DATA:1:" + QByteArray::number(i % 256, 16) + '\n';
+        }
+        QTest::newRow("long DATA lines in one write") << data << 0;
+        QTest::newRow("CTRL lines in 5-byte pieces") << control.left(4000) << 5;
+        QTest::newRow("mixed lines in 1000-byte pieces") << mixed << 1000;
+    }
+    void relayInOrder()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(int, piece);
+        CHECKED(startWith("KKKLL"));
+        Peer &a = *peers[0], &b = *peers[1], &c = *peers[2], &d = *peers[3], &e = *peers[4];
+        const int step = piece > 0 ? piece : int(stream.size());
+        for (qsizetype at = 0; at < stream.size(); at += step)
+            a.send(stream.mid(at, step));
+        CHECKED(expectExactly(b, stream));
+        CHECKED(expectExactly(c, stream));
+        // Whatever a or d were sent would be queued before these.
+        b.send("CTRL:RI:ON\n");
+        e.send("CTRL:RI:OFF\n");
+        CHECKED(expectExactly(a, "CTRL:RI:ON\n"));
+        CHECKED(expectExactly(d, "CTRL:RI:OFF\n"));
+        CHECKED(expectExactly(c, stream + "CTRL:RI:ON\n"));
+    }
+    void nothingRelayedBeforeLogin_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("replies");
+        QTest::newRow("data and control") << QByteArray("DATA:1:41\nCTRL:CTS:ON\n") << QByteArray();
+        QTest::newRow("after a malformed AUTH")
+            << QByteArray("AUTH:x\nDATA:1:41\n") << QByteArray("AUTH:3\n");
+        QTest::newRow("after AUTH:2")
+            << QByteArray("AUTH:b:K\nDATA:1:41\n") << QByteArray("AUTH:2\n");
+    }
+    void nothingRelayedBeforeLogin()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, replies);
+        CHECKED(startWith("-K"));
+        Peer &x = *peers[0], &b = *peers[1];
+        x.send(before + "AUTH:x:K\n");
+        CHECKED(expectExactly(x, replies + "AUTH:0\n"));
+        x.send("CTRL:DSR:ON\n");
+        CHECKED(expectExactly(b, "CTRL:DSR:ON\n"));
+    }
+    void listRows_data()
+    {
+        QTest::addColumn<int>("caller");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("rows");
+        QTest::newRow("group of a")
+            << 0 << QByteArray("LIST") << QByteArray("LIST:a:K:127.0.0.1\nLIST:b:K:127.0.0.1\n");
+        QTest::newRow("all from a") << 0 << QByteArray("LIST:ALL")
+                                    << QByteArray("LIST:a:K:127.0.0.1\nLIST:b:K:127.0.0.1\n"
+                                                  "LIST:c:*:127.0.0.1\n");
+        QTest::newRow("all from c") << 2 << QByteArray("LIST:ALL")
+                                    << QByteArray("LIST:a:*:127.0.0.1\nLIST:b:*:127.0.0.1\n"
+                                                  "LIST:c:L:127.0.0.1\n");
+        QTest::newRow("group of c")
+            << 2 << QByteArray("LIST") << QByteArray("LIST:c:L:127.0.0.1\n");
+        QTest::newRow("unknown scope") << 0 << QByteArray("LIST:OTHER") << QByteArray();
+        QTest::newRow("not logged in") << 3 << QByteArray("LIST:ALL") << QByteArray();
+    }
+    void listRows()
+    {
+        QFETCH(int, caller);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, rows);
+        CHECKED(startWith("KKL-"));
+        // The AUTH:3 answering the malformed request shows that nothing else came before it.
+        peers[caller]->send(request + "\nAUTH:\n");
+        CHECKED(expectExactly(*peers[caller], rows + "AUTH:3\n"));
+    }
+    void overLongLine_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("100000 characters") << 100000;
+        QTest::newRow("longest kept") << 32767;
+        QTest::newRow("one beyond") << 32768;
+    }
+    void overLongLine()
+    {
+        QFETCH(int, length);
+        CHECKED(startWith("KK"));
+        const QByteArray line = "DATA:" + QByteArray(length - 5, '4') + '\n';
+        peers[0]->send(line + "DATA:1:41\n");
+        const QByteArray relayed = length <= 32767 ? line : QByteArray();
+        CHECKED(expectExactly(*peers[1], relayed + "DATA:1:41\n"));
+    }
+    void slowReaderDropped()
+    {
+        CHECKED(startWith("KKK"));
+        Peer &a = *peers[0], &b = *peers[1], &slow = *peers[2];
+        // The slow peer takes nothing off the network; b reads all of 64 MiB, at most 1 MiB behind.
+        slow.socket.setReadBufferSize(64);
+        QObject::disconnect(&slow.socket, &QTcpSocket::readyRead, nullptr, nullptr);
+        const qint64 peakBefore = peakMemoryKiB(host->processId());
+        constexpr int Lines = 128 * 1024;
+        constexpr qint64 Window = 1024 * 1024;
+        qint64 sent = 0;
+        qint64 checked = 0;
+        int next = 0;
+        int verified = 0;
+        for (int round = 0; round < Lines && verified < Lines; ++round) {
+            while (next < Lines && sent - checked - b.received.size() < Window) {
+                const QByteArray line = dataLine(next++);
+                a.socket.write(line);
+                sent += line.size();
+            }
+            const qint64 before = b.received.size();
+            QTRY_VERIFY_WITH_TIMEOUT(b.received.size() > before || b.closed, Patience);
+            QVERIFY(!b.closed);
+            qsizetype from = 0;
+            for (qsizetype lf; (lf = b.received.indexOf('\n', from)) >= 0; from = lf + 1) {
+                QVERIFY2(QByteArrayView(b.received).sliced(from, lf + 1 - from) ==
+                             dataLine(verified),
+                         qPrintable(QStringLiteral("line %1 out of order").arg(verified)));
+                ++verified;
+            }
+            b.received.remove(0, from);
+            checked += from;
+        }
+        QCOMPARE(verified, Lines);
+        QTRY_VERIFY_WITH_TIMEOUT(hostLog().contains("dropping #3"), Patience);
+        b.send("LIST\n");
+        CHECKED(expectExactly(b, "LIST:a:K:127.0.0.1\nLIST:b:K:127.0.0.1\n"));
+        const qint64 peakAfter = peakMemoryKiB(host->processId());
+        QVERIFY2(
+            peakAfter - peakBefore < 24 * 1024,
+            qPrintable(QStringLiteral("peak memory grew by %1 KiB").arg(peakAfter - peakBefore)));
+    }
+    void idleConnectionClosed()
+    {
+        CHECKED(startWith("-K", {"--idle-timeout", "1"}));
+        peers[0]->send("DATA:1:41\n");
+        QTRY_VERIFY_WITH_TIMEOUT(peers[0]->closed, Patience);
+        QCOMPARE(peers[0]->received, QByteArray());
+        peers[1]->send("AUTH:\n");
+        CHECKED(expectExactly(*peers[1], "AUTH:3\n"));
+    }
+    void connectionLimit()
+    {
+        CHECKED(startHost({"--max-connections", "2"}));
+        CHECKED(addPeers(3));
+        QTRY_VERIFY_WITH_TIMEOUT(peers[2]->closed, Patience);
+        CHECKED(login(*peers[0], "a", "K"));
+        CHECKED(login(*peers[1], "b", "K"));
+        peers[0]->socket.disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(hostLog().contains("disconnect #1"), Patience);
+        CHECKED(addPeers(1));
+        CHECKED(login(*peers[3], "c", "K"));
+    }
+    void stopsOnSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+    void stopsOnSignal()
+    {
+        QFETCH(int, signalNumber);
+        CHECKED(startWith("K"));
+        QCOMPARE(::kill(pid_t(host->processId()), signalNumber), 0);
+        QVERIFY(host->waitForFinished(Patience));
+        QCOMPARE(host->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(host->exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(peers[0]->closed, Patience);
+    }
+    void badCommandLine_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("port not a number")
+            << QStringList{"--port", "abc"} << 2 << QByteArray("--port");
+        QTest::newRow("port too large")
+            << QStringList{"--port", "65536"} << 2 << QByteArray("--port");
+        QTest::newRow("listen on a name")
+            << QStringList{"--listen", "nowhere"} << 2 << QByteArray("--listen");
+        QTest::newRow("no connections")
+            << QStringList{"--max-connections", "0"} << 2 << QByteArray("--max-connections");
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray("bogus");
+        QTest::newRow("missing accounts file") << QStringList{"--accounts", "/nonexistent/accounts"}
+                                               << 1 << QByteArray("cannot read accounts file");
+    }
+    void badCommandLine()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, message);
+        QProcess process;
+        process.start(hostProgram(), Listen + options);
+        QVERIFY(process.waitForFinished(Patience));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), exitCode);
+        QVERIFY2(process.readAllStandardError().contains(message), message.constData());
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+    }
+
+    void twoCopiesThroughTheService()
+    {
+        CHECKED(startHost());
+        PtyPair a, b;
+        LanCopy one(a.slavePath(), 3), two(b.slavePath(), 3);
+        for (LanCopy* c : {&one, &two}) {
+            c->w->txtID->setText(c == &one ? "one" : "two");
+            c->w->Lan.setRelayHostEndpoint("127.0.0.1", port);
+            c->click();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(one.lampOn() && two.lampOn(), Patience);
+        QByteArray block(100000, Qt::Uninitialized);
+        for (char& byte : block)
+            byte = char(QRandomGenerator::global()->generate());
+        QVERIFY(a.writeAll(block));
+        QCOMPARE(b.readCount(block.size()), block);
+        QVERIFY(b.writeAll("back"));
+        QCOMPARE(a.readCount(4), QByteArray("back"));
+    }
+
+    void modemLinesThroughTheService()
+    {
+        CHECKED(startHost());
+        FakeSerialPort a(QStringLiteral("fake:hostOne")), b(QStringLiteral("fake:hostTwo"));
+        LanCopy one(a.path(), 3), two(b.path(), 3);
+        for (LanCopy* c : {&one, &two}) {
+            c->w->txtID->setText(c == &one ? "one" : "two");
+            c->w->Lan.setRelayHostEndpoint("127.0.0.1", port);
+            c->click();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(one.lampOn() && two.lampOn(), Patience);
+        for (bool on : {true, false, true}) {
+            a.setCts(on);
+            QTRY_COMPARE_WITH_TIMEOUT(b.rts(), on, Patience);
+            b.setDsr(on);
+            QTRY_COMPARE_WITH_TIMEOUT(a.dtr(), on, Patience);
+        }
+    }
 
 private:
-    void startHost(const QStringList& options = {});
-    void addPeers(int count);
-    void login(Peer& peer, const QByteArray& id, const QByteArray& key);
-    void expectExactly(Peer& peer, const QByteArray& bytes);
-    QByteArray hostLog();
+    void startHost(const QStringList& options = {})
+    {
+        host = std::make_unique<QProcess>();
+        host->start(hostProgram(), Listen + options);
+        QVERIFY2(host->waitForStarted(Patience), qPrintable(hostProgram()));
+        QTRY_VERIFY_WITH_TIMEOUT(host->canReadLine() || host->state() == QProcess::NotRunning,
+                                 Patience);
+        const QByteArray line = host->readLine().trimmed();
+        QVERIFY2(line.startsWith("listening on 127.0.0.1:"), line.constData());
+        port = line.mid(line.lastIndexOf(':') + 1).toUShort();
+    }
+    void addPeers(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            peers.push_back(std::make_unique<Peer>());
+            peers.back()->socket.connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(peers.back()->socket.waitForConnected(Patience));
+            peers.back()->socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        }
+    }
+    // Starts the service with one peer per character of keys: peer i logs in as 'a' + i with
+    // that key, or not at all for '-'.
+    void startWith(const QByteArray& keys, const QStringList& options = {})
+    {
+        CHECKED(startHost(options));
+        CHECKED(addPeers(int(keys.size())));
+        for (int i = 0; i < keys.size(); ++i)
+            if (keys[i] != '-')
+                CHECKED(login(*peers[i], QByteArray(1, char('a' + i)), keys.mid(i, 1)));
+    }
+    void login(Peer& peer, const QByteArray& id, const QByteArray& key)
+    {
+        peer.send("AUTH:" + id + ':' + key + '\n');
+        CHECKED(expectExactly(peer, "AUTH:0\n"));
+        peer.received.clear();
+    }
+    void expectExactly(Peer& peer, const QByteArray& bytes)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() >= bytes.size() || peer.closed, Patience);
+        QCOMPARE(peer.received, bytes);
+    }
+    QByteArray hostLog()
+    {
+        if (host)
+            log += host->readAllStandardError();
+        return log;
+    }
 
     std::unique_ptr<QProcess> host;
     QByteArray log;
@@ -111,391 +476,6 @@ private:
     std::vector<std::unique_ptr<Peer>> peers;
     QTemporaryDir dir;
 };
-
-void TestRelayHost::cleanup()
-{
-    peers.clear();
-    if (host && host->state() != QProcess::NotRunning) {
-        host->kill();
-        host->waitForFinished(Patience);
-    }
-    if (QTest::currentTestFailed())
-        qWarning("service log:\n%s", hostLog().constData());
-    host.reset();
-    log.clear();
-}
-
-void TestRelayHost::startHost(const QStringList& options)
-{
-    host = std::make_unique<QProcess>();
-    host->start(hostProgram(), QStringList{"--listen", "127.0.0.1", "--port", "0"} + options);
-    QVERIFY2(host->waitForStarted(Patience), qPrintable(hostProgram()));
-    QTRY_VERIFY_WITH_TIMEOUT(host->canReadLine() || host->state() == QProcess::NotRunning,
-                             Patience);
-    const QByteArray line = host->readLine().trimmed();
-    QVERIFY2(line.startsWith("listening on 127.0.0.1:"), line.constData());
-    port = line.mid(line.lastIndexOf(':') + 1).toUShort();
-}
-
-void TestRelayHost::addPeers(int count)
-{
-    for (int i = 0; i < count; ++i) {
-        peers.push_back(std::make_unique<Peer>());
-        peers.back()->socket.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(peers.back()->socket.waitForConnected(Patience));
-        peers.back()->socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    }
-}
-
-void TestRelayHost::login(Peer& peer, const QByteArray& id, const QByteArray& key)
-{
-    peer.send("AUTH:" + id + ':' + key + '\n');
-    CHECKED(expectExactly(peer, "AUTH:0\n"));
-    peer.received.clear();
-}
-
-void TestRelayHost::expectExactly(Peer& peer, const QByteArray& bytes)
-{
-    QTRY_VERIFY_WITH_TIMEOUT(peer.received.size() >= bytes.size() || peer.closed, Patience);
-    QCOMPARE(peer.received, bytes);
-}
-
-QByteArray TestRelayHost::hostLog()
-{
-    if (host)
-        log += host->readAllStandardError();
-    return log;
-}
-
-void TestRelayHost::hostText_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("IPv4") << "192.168.1.20"
-                          << "192.168.1.20";
-    QTest::newRow("IPv4-mapped") << "::ffff:10.0.0.5"
-                                 << "10.0.0.5";
-    QTest::newRow("IPv6 keeps the row's fields") << "2001:db8::2"
-                                                 << "2001-db8--2";
-}
-
-void TestRelayHost::hostText()
-{
-    QFETCH(QString, address);
-    QFETCH(QString, text);
-    QCOMPARE(RelayHostProtocol::hostText(QHostAddress(address)), text);
-}
-
-void TestRelayHost::login_data()
-{
-    QTest::addColumn<QByteArray>("accounts");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<bool>("closed");
-    const QByteArray listed = "# operators\n\nGuest=Vorm\r\nali=se=same\n  #x=y\n";
-    const QByteArray open;
-    const auto row = [](const char* name, const QByteArray& accounts, const char* request,
-                        const char* reply, bool closed) {
-        QTest::newRow(name) << accounts << QByteArray(request) << QByteArray(reply) << closed;
-    };
-    row("any ID without a list", open, "AUTH:Guest:Vorm", "AUTH:0", false);
-    row("listed pair", listed, "AUTH:Guest:Vorm", "AUTH:0", false);
-    row("key holding =", listed, "AUTH:ali:se=same", "AUTH:0", false);
-    row("wrong key", listed, "AUTH:Guest:vorm", "AUTH:1", true);
-    row("unknown ID", listed, "AUTH:Nobody:Vorm", "AUTH:1", true);
-    row("comment is no account", listed, "AUTH:  #x:y", "AUTH:1", true);
-    row("ID in use", open, "AUTH:Taken:other", "AUTH:2", false);
-    row("key field missing", open, "AUTH:Guest", "AUTH:3", false);
-    row("empty ID", open, "AUTH::Vorm", "AUTH:3", false);
-    row("colon in key", open, "AUTH:Guest:Vo:rm", "AUTH:3", false);
-    row("not UTF-8", open, "AUTH:G\xff:Vorm", "AUTH:3", false);
-}
-
-void TestRelayHost::login()
-{
-    QFETCH(QByteArray, accounts);
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, reply);
-    QFETCH(bool, closed);
-    QStringList options;
-    if (!accounts.isEmpty()) {
-        QFile file(dir.filePath("accounts"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(accounts) == accounts.size());
-        options << "--accounts" << file.fileName();
-    }
-    CHECKED(startHost(options));
-    CHECKED(addPeers(2));
-    if (accounts.isEmpty())
-        CHECKED(login(*peers[1], "Taken", "key"));
-    Peer& peer = *peers[0];
-    peer.send(request + '\n');
-    CHECKED(expectExactly(peer, reply + '\n'));
-    if (closed) {
-        QTRY_VERIFY_WITH_TIMEOUT(peer.closed, Patience);
-        QCOMPARE(peer.received, reply + '\n');
-    } else {
-        // Still open: a malformed request is answered.
-        peer.send("AUTH:\n");
-        CHECKED(expectExactly(peer, reply + "\nAUTH:3\n"));
-    }
-}
-
-void TestRelayHost::reloginMovesToNewGroup()
-{
-    CHECKED(startHost());
-    CHECKED(addPeers(3));
-    CHECKED(login(*peers[0], "a", "K"));
-    CHECKED(login(*peers[1], "b", "K"));
-    CHECKED(login(*peers[2], "c", "L"));
-    CHECKED(login(*peers[0], "a2", "L"));
-    peers[1]->send("CTRL:CTS:ON\n");
-    peers[2]->send("CTRL:DSR:ON\n");
-    CHECKED(expectExactly(*peers[0], "CTRL:DSR:ON\n"));
-    peers[0]->send("LIST\n");
-    CHECKED(expectExactly(*peers[0], "CTRL:DSR:ON\nLIST:c:L:127.0.0.1\nLIST:a2:L:127.0.0.1\n"));
-}
-
-void TestRelayHost::relayInOrder_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<int>("piece");
-    QByteArray data, control, mixed;
-    const QByteArray controls[] = {"CTRL:CTS:ON\n", "CTRL:DSR:ON\n", "CTRL:CTS:OFF\n",
-                                   "CTRL:DSR:OFF\n"};
-    for (int i = 0; i < 2000; ++i) {
-        data += dataLine(i);
-        control += controls[i % 4];
-        mixed += i % 3 == 0 ? controls[i % 4] : "DATA:1:" + QByteArray::number(i % 256, 16) + '\n';
-    }
-    QTest::newRow("long DATA lines in one write") << data << 0;
-    QTest::newRow("CTRL lines in 5-byte pieces") << control.left(4000) << 5;
-    QTest::newRow("mixed lines in 1000-byte pieces") << mixed << 1000;
-}
-
-void TestRelayHost::relayInOrder()
-{
-    QFETCH(QByteArray, stream);
-    QFETCH(int, piece);
-    CHECKED(startHost());
-    CHECKED(addPeers(5));
-    Peer &a = *peers[0], &b = *peers[1], &c = *peers[2], &d = *peers[3], &e = *peers[4];
-    CHECKED(login(a, "a", "K"));
-    CHECKED(login(b, "b", "K"));
-    CHECKED(login(c, "c", "K"));
-    CHECKED(login(d, "d", "L"));
-    CHECKED(login(e, "e", "L"));
-    const int step = piece > 0 ? piece : int(stream.size());
-    for (qsizetype at = 0; at < stream.size(); at += step)
-        a.send(stream.mid(at, step));
-    CHECKED(expectExactly(b, stream));
-    CHECKED(expectExactly(c, stream));
-    // Whatever a or d were sent would be queued before these.
-    b.send("CTRL:RI:ON\n");
-    e.send("CTRL:RI:OFF\n");
-    CHECKED(expectExactly(a, "CTRL:RI:ON\n"));
-    CHECKED(expectExactly(d, "CTRL:RI:OFF\n"));
-    CHECKED(expectExactly(c, stream + "CTRL:RI:ON\n"));
-}
-
-void TestRelayHost::nothingRelayedBeforeLogin_data()
-{
-    QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QByteArray>("replies");
-    QTest::newRow("data and control") << QByteArray("DATA:1:41\nCTRL:CTS:ON\n") << QByteArray();
-    QTest::newRow("after a malformed AUTH")
-        << QByteArray("AUTH:x\nDATA:1:41\n") << QByteArray("AUTH:3\n");
-    QTest::newRow("after AUTH:2") << QByteArray("AUTH:b:K\nDATA:1:41\n") << QByteArray("AUTH:2\n");
-}
-
-void TestRelayHost::nothingRelayedBeforeLogin()
-{
-    QFETCH(QByteArray, before);
-    QFETCH(QByteArray, replies);
-    CHECKED(startHost());
-    CHECKED(addPeers(2));
-    Peer &x = *peers[0], &b = *peers[1];
-    CHECKED(login(b, "b", "K"));
-    x.send(before + "AUTH:x:K\n");
-    CHECKED(expectExactly(x, replies + "AUTH:0\n"));
-    x.send("CTRL:DSR:ON\n");
-    CHECKED(expectExactly(b, "CTRL:DSR:ON\n"));
-}
-
-void TestRelayHost::listRows_data()
-{
-    QTest::addColumn<int>("caller");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("rows");
-    QTest::newRow("group of a") << 0 << QByteArray("LIST")
-                                << QByteArray("LIST:a:K:127.0.0.1\nLIST:b:K:127.0.0.1\n");
-    QTest::newRow("all from a") << 0 << QByteArray("LIST:ALL")
-                                << QByteArray("LIST:a:K:127.0.0.1\nLIST:b:K:127.0.0.1\n"
-                                              "LIST:c:*:127.0.0.1\n");
-    QTest::newRow("all from c") << 2 << QByteArray("LIST:ALL")
-                                << QByteArray("LIST:a:*:127.0.0.1\nLIST:b:*:127.0.0.1\n"
-                                              "LIST:c:L:127.0.0.1\n");
-    QTest::newRow("group of c") << 2 << QByteArray("LIST") << QByteArray("LIST:c:L:127.0.0.1\n");
-    QTest::newRow("unknown scope") << 0 << QByteArray("LIST:OTHER") << QByteArray();
-    QTest::newRow("not logged in") << 3 << QByteArray("LIST:ALL") << QByteArray();
-}
-
-void TestRelayHost::listRows()
-{
-    QFETCH(int, caller);
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, rows);
-    CHECKED(startHost());
-    CHECKED(addPeers(4));
-    CHECKED(login(*peers[0], "a", "K"));
-    CHECKED(login(*peers[1], "b", "K"));
-    CHECKED(login(*peers[2], "c", "L"));
-    // The AUTH:3 answering the malformed request shows that nothing else came before it.
-    peers[caller]->send(request + "\nAUTH:\n");
-    CHECKED(expectExactly(*peers[caller], rows + "AUTH:3\n"));
-}
-
-void TestRelayHost::overLongLine_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::newRow("100000 characters") << 100000;
-    QTest::newRow("longest kept") << 32767;
-    QTest::newRow("one beyond") << 32768;
-}
-
-void TestRelayHost::overLongLine()
-{
-    QFETCH(int, length);
-    CHECKED(startHost());
-    CHECKED(addPeers(2));
-    CHECKED(login(*peers[0], "a", "K"));
-    CHECKED(login(*peers[1], "b", "K"));
-    const QByteArray line = "DATA:" + QByteArray(length - 5, '4') + '\n';
-    peers[0]->send(line + "DATA:1:41\n");
-    const QByteArray relayed = length <= 32767 ? line : QByteArray();
-    CHECKED(expectExactly(*peers[1], relayed + "DATA:1:41\n"));
-}
-
-void TestRelayHost::slowReaderDropped()
-{
-    CHECKED(startHost());
-    CHECKED(addPeers(3));
-    Peer &a = *peers[0], &b = *peers[1], &slow = *peers[2];
-    CHECKED(login(a, "a", "K"));
-    CHECKED(login(b, "b", "K"));
-    CHECKED(login(slow, "slow", "K"));
-    // From now on the slow peer takes nothing off the network.
-    slow.socket.setReadBufferSize(64);
-    QObject::disconnect(&slow.socket, &QTcpSocket::readyRead, nullptr, nullptr);
-    const qint64 peakBefore = peakMemoryKiB(host->processId());
-
-    // 64 MiB from a; b reads everything and is never more than 1 MiB behind.
-    constexpr int Lines = 128 * 1024;
-    constexpr qint64 Window = 1024 * 1024;
-    qint64 sent = 0;
-    qint64 checked = 0;
-    int next = 0;
-    int verified = 0;
-    for (int round = 0; round < Lines && verified < Lines; ++round) {
-        while (next < Lines && sent - checked - b.received.size() < Window) {
-            const QByteArray line = dataLine(next++);
-            a.socket.write(line);
-            sent += line.size();
-        }
-        const qint64 before = b.received.size();
-        QTRY_VERIFY_WITH_TIMEOUT(b.received.size() > before || b.closed, Patience);
-        QVERIFY(!b.closed);
-        qsizetype from = 0;
-        for (qsizetype lf; (lf = b.received.indexOf('\n', from)) >= 0; from = lf + 1) {
-            QVERIFY2(QByteArrayView(b.received).sliced(from, lf + 1 - from) == dataLine(verified),
-                     qPrintable(QStringLiteral("line %1 out of order").arg(verified)));
-            ++verified;
-        }
-        b.received.remove(0, from);
-        checked += from;
-    }
-    QCOMPARE(verified, Lines);
-    QTRY_VERIFY_WITH_TIMEOUT(hostLog().contains("dropping #3"), Patience);
-    b.send("LIST\n");
-    CHECKED(expectExactly(b, "LIST:a:K:127.0.0.1\nLIST:b:K:127.0.0.1\n"));
-    const qint64 peakAfter = peakMemoryKiB(host->processId());
-    QVERIFY2(peakAfter - peakBefore < 24 * 1024,
-             qPrintable(QStringLiteral("peak memory grew by %1 KiB").arg(peakAfter - peakBefore)));
-}
-
-void TestRelayHost::idleConnectionClosed()
-{
-    CHECKED(startHost({"--idle-timeout", "1"}));
-    CHECKED(addPeers(2));
-    CHECKED(login(*peers[1], "b", "K"));
-    peers[0]->send("DATA:1:41\n");
-    QTRY_VERIFY_WITH_TIMEOUT(peers[0]->closed, Patience);
-    QCOMPARE(peers[0]->received, QByteArray());
-    peers[1]->send("AUTH:\n");
-    CHECKED(expectExactly(*peers[1], "AUTH:3\n"));
-}
-
-void TestRelayHost::connectionLimit()
-{
-    CHECKED(startHost({"--max-connections", "2"}));
-    CHECKED(addPeers(3));
-    QTRY_VERIFY_WITH_TIMEOUT(peers[2]->closed, Patience);
-    CHECKED(login(*peers[0], "a", "K"));
-    CHECKED(login(*peers[1], "b", "K"));
-    peers[0]->socket.disconnectFromHost();
-    QTRY_VERIFY_WITH_TIMEOUT(hostLog().contains("disconnect #1"), Patience);
-    CHECKED(addPeers(1));
-    CHECKED(login(*peers[3], "c", "K"));
-}
-
-void TestRelayHost::stopsOnSignal_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
-}
-
-void TestRelayHost::stopsOnSignal()
-{
-    QFETCH(int, signalNumber);
-    CHECKED(startHost());
-    CHECKED(addPeers(1));
-    CHECKED(login(*peers[0], "a", "K"));
-    QCOMPARE(::kill(pid_t(host->processId()), signalNumber), 0);
-    QVERIFY(host->waitForFinished(Patience));
-    QCOMPARE(host->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(host->exitCode(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(peers[0]->closed, Patience);
-}
-
-void TestRelayHost::badCommandLine_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("message");
-    QTest::newRow("port not a number") << QStringList{"--port", "abc"} << 2 << QByteArray("--port");
-    QTest::newRow("port too large") << QStringList{"--port", "65536"} << 2 << QByteArray("--port");
-    QTest::newRow("listen on a name")
-        << QStringList{"--listen", "nowhere"} << 2 << QByteArray("--listen");
-    QTest::newRow("no connections")
-        << QStringList{"--max-connections", "0"} << 2 << QByteArray("--max-connections");
-    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray("bogus");
-    QTest::newRow("missing accounts file") << QStringList{"--accounts", "/nonexistent/accounts"}
-                                           << 1 << QByteArray("cannot read accounts file");
-}
-
-void TestRelayHost::badCommandLine()
-{
-    QFETCH(QStringList, options);
-    QFETCH(int, exitCode);
-    QFETCH(QByteArray, message);
-    QProcess process;
-    process.start(hostProgram(), QStringList{"--listen", "127.0.0.1", "--port", "0"} + options);
-    QVERIFY(process.waitForFinished(Patience));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), exitCode);
-    QVERIFY2(process.readAllStandardError().contains(message), message.constData());
-    QCOMPARE(process.readAllStandardOutput(), QByteArray());
-}
 
 NIRVEX_TEST(TestRelayHost)
 #include "tst_relayhost.moc"
