@@ -1,9 +1,11 @@
 #include "TestRegistry.h"
 
+#include "app/ColorButton.h"
 #include "app/DropDownComboBox.h"
 #include "app/IntervalTimer.h"
 #include "app/NirvexMain.h"
 #include "app/StatusBar.h"
+#include "app/TagLabel.h"
 #include "app/Twips.h"
 #include "app/frmMain.h"
 
@@ -56,6 +58,32 @@ struct Window {
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
+    void layoutSpotChecks()
+    {
+        Window f;
+        frmMain& w = *f.w;
+        const double dpi = w.Dpi();
+        auto px = [dpi](double l, double t, double wd, double h) {
+            return Twips::toPixels(l, t, wd, h, dpi);
+        };
+        QCOMPARE(w.cmdRun->geometry(), px(3600, 720, 975, 615));
+        QCOMPARE(w.cmbComPort->geometry(), px(1680, 240, 1575, 300));
+        QCOMPARE(w.frmDest->geometry(), px(4680, 0, 5655, 2175));
+        QCOMPARE(w.cmbBPS->count(), 13);
+        QCOMPARE(w.cmbBPS->itemText(5), QStringLiteral("9600"));
+        QCOMPARE(w.cmbParity2->itemText(2), QStringLiteral("None"));
+        QVERIFY(!w.cmbBPS->isEditable() && !w.cmbComPort->isEditable());
+        QCOMPARE(w.cmdRun->text(), QStringLiteral("<=接続=>"));
+        QCOMPARE(w.lblRecv->Tag, QStringLiteral("2"));
+        QCOMPARE(w.lblSend->Tag, QStringLiteral("1"));
+        QVERIFY(w.mnuViewStatusBar->isChecked() && !w.mnuViewFlipList->isEnabled());
+        for (QAction* hidden : {w.mnuFileNew, w.mnuFileOpen, w.mnuViewOptions, w.mnuViewRefresh,
+                                w.mnuHelpSearchForHelpOn})
+            QVERIFY(!hidden->isVisible());
+        QVERIFY(w.vsMon->isHidden());
+        QCOMPARE(w.sbStatusBar->panelText(QStringLiteral("status")), QStringLiteral("ｽﾃｰﾀｽ"));
+    }
+
     void destinationIsEditable()
     {
         Window f;
