@@ -72,6 +72,19 @@ struct Copy {
     // Keeps the source timer from ending the burst until its interval is set again.
     void holdBurst() { w->tmrSer->setInterval(3600 * 1000); }
     QString status() const { return w->sbStatusBar->panelText(QStringLiteral("status")); }
+    // The button, its colour and the frames as they are while the relay runs, or while it idles
+    // with both ports closed.
+    void expectState(bool running) const
+    {
+        QCOMPARE(app.RelayRunning, running);
+        QCOMPARE(w->cmdRun->text(),
+                 running ? QStringLiteral("<=切断=>") : QStringLiteral("<=接続=>"));
+        QCOMPARE(w->cmdRun->BackColor(), running ? QColor(192, 255, 192) : QColor(255, 192, 192));
+        QCOMPARE(w->frmSer->isEnabled(), !running);
+        QCOMPARE(w->frmDest->isEnabled(), !running);
+        if (!running)
+            QVERIFY(!w->comSer->PortOpen() && !w->comDest->PortOpen());
+    }
     static QStringList items(const QComboBox* c)
     {
         QStringList list;
@@ -338,10 +351,7 @@ private slots:
         ::close(fd);
         QTEST(c.status(), "text");
         QCOMPARE(c.beeps, 1);
-        QVERIFY(!c.app.RelayRunning && !c.w->comSer->PortOpen() && !c.w->comDest->PortOpen());
-        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=接続=>"));
-        QCOMPARE(c.w->cmdRun->BackColor(), QColor(255, 192, 192));
-        QVERIFY(c.w->frmSer->isEnabled() && c.w->frmDest->isEnabled());
+        c.expectState(false);
     }
 
     void startAndStop()
@@ -357,17 +367,13 @@ private slots:
         QCOMPARE(c.status(), QStringLiteral("接続しました！"));
         QCOMPARE(c.app.DestType, 2);
         QVERIFY(a.isOpen() && !b.isOpen());
-        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=切断=>"));
-        QCOMPARE(c.w->cmdRun->BackColor(), QColor(192, 255, 192));
-        QVERIFY(!c.w->frmSer->isEnabled() && !c.w->frmDest->isEnabled());
+        c.expectState(true);
         QCOMPARE(c.items(c.w->cmbDest).size(), 10);
         QCOMPARE(c.items(c.w->cmbDest).mid(0, 2), (QStringList{"Host3", "host0"}));
 
         c.click();
-        QVERIFY(!c.app.RelayRunning && !a.isOpen());
-        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=接続=>"));
-        QCOMPARE(c.w->cmdRun->BackColor(), QColor(255, 192, 192));
-        QVERIFY(c.w->frmSer->isEnabled() && c.w->frmDest->isEnabled());
+        c.expectState(false);
+        QVERIFY(!a.isOpen());
 
         c.ports(3, 4);
         c.w->cmbDest->setEditText(QStringLiteral("host4"));
@@ -377,6 +383,7 @@ private slots:
         QCOMPARE(c.items(c.w->cmbDest).mid(0, 3), (QStringList{"host4", "Host3", "host0"}));
         QCOMPARE(c.items(c.w->cmbDest).size(), 10);
         c.click();
+        c.expectState(false);
         QVERIFY(!a.isOpen() && !b.isOpen());
         QCOMPARE(c.beeps, 0);
     }
@@ -401,15 +408,14 @@ private slots:
                                   (source ? sourceError : destinationError) +
                                       QStringLiteral("[8010:デバイスが切断されました]"),
                                   10000);
-        QVERIFY(c.app.RelayRunning); // until the user stops it
-        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=切断=>"));
-        if (!source) { // the source still reads; its bytes have nowhere to go
+        c.expectState(true); // until the user stops it
+        if (!source) {       // the source still reads; its bytes have nowhere to go
             QVERIFY(one->writeAll("lost"));
             QTRY_COMPARE(c.w->lblRecv->Tag, QStringLiteral("12"));
         }
 
         c.click();
-        QVERIFY(!c.app.RelayRunning);
+        c.expectState(false);
         (source ? one : two) = std::make_unique<PtyPair>();
         c.app.Ports.setEntry(source ? 1 : 2, (source ? one : two)->slavePath());
         c.click();
