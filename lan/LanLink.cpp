@@ -8,6 +8,7 @@
 #include "lan/LineCodec.h"
 #include "lan/SocketControl.h"
 #include "lan/SocketErrorInfo.h"
+#include "serial/SerialDevice.h"
 #include "serial/SerialPortControl.h"
 #include "serial/SerialRelay.h"
 
@@ -225,11 +226,30 @@ void LanLink::wsocLan_Connect()
 void LanLink::wsocLan_DataArrival(qint64 bytesTotal)
 {
     Q_UNUSED(bytesTotal);
-    ReceiveText(form.wsocLan->GetData());
+    receiveFrom(form.wsocLan);
+}
+
+void LanLink::receiveFrom(SocketControl* socket)
+{
+    const SerialDevice* port = form.comSer->device();
+    if (heldSocket || (port && port->bytesToWrite() > SerialRelay::QueueLimit)) {
+        if (!heldSocket)
+            heldSocket = socket;
+        return;
+    }
+    ReceiveText(socket->GetData());
+}
+
+void LanLink::ResumeReceiving()
+{
+    if (heldSocket)
+        ReceiveText(std::exchange(heldSocket, nullptr)->GetData());
 }
 
 void LanLink::wsocLan_Close()
 {
+    if (heldSocket == form.wsocLan) // what came before the close is still delivered
+        ReceiveText(std::exchange(heldSocket, nullptr)->GetData());
     connectionEnded();
     form.wsocLan->Close();
 }
@@ -249,11 +269,13 @@ void LanLink::wsocServer_Connect()
 void LanLink::wsocServer_DataArrival(qint64 bytesTotal)
 {
     Q_UNUSED(bytesTotal);
-    ReceiveText(form.wsocServer->GetData());
+    receiveFrom(form.wsocServer);
 }
 
 void LanLink::wsocServer_Close()
 {
+    if (heldSocket == form.wsocServer) // what came before the close is still delivered
+        ReceiveText(std::exchange(heldSocket, nullptr)->GetData());
     connectionEnded();
     form.wsocServer->Close();
 }
@@ -295,6 +317,7 @@ void LanLink::FlushTail(bool sendTail)
 
 void LanLink::CloseLan()
 {
+    heldSocket = nullptr;
     if (form.wsocLan->State() != SocketControl::Closed)
         form.wsocLan->Close();
     if (form.wsocServer->State() != SocketControl::Closed)

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class NirvexMain;
@@ -38,6 +39,10 @@ public:
     void ReceiveText(const QString& chunk);
     void HandleMessage(const QString& line);
     const QString& ReceiveBuffer() const { return receiver.buffer(); }
+    // True while received text waits for the source port to send what it has queued.
+    bool ReceiveHeld() const { return !heldSocket.isNull(); }
+    // The source port's queue has emptied (or the port has gone): held text is taken now.
+    void ResumeReceiving();
 
     // Starts the socket for the role in DestMode; returns at once. force is set only by the
     // relay start; without it only a closed or failed client or host link is started again.
@@ -99,6 +104,9 @@ signals:
     void listRowReceived(const QString& id, const QString& key, const QString& host);
 
 private:
+    // Takes what the socket received, or leaves it there while the source port still has more
+    // than SerialRelay::QueueLimit to send.
+    void receiveFrom(SocketControl* socket);
     void sendData(const uint8_t* bytes, int count);
     void endBatch();
     void sendBatched();
@@ -116,6 +124,8 @@ private:
     // Lines of the open batch, each with its LF, and the socket they go to.
     QString batched;
     SocketControl* batchSocket = nullptr;
+    // The socket whose received text waits for room in the source port.
+    QPointer<SocketControl> heldSocket;
     QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
     int relayPort = RelayHostPort;
 };

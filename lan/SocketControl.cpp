@@ -199,7 +199,6 @@ bool SocketControl::Accept(int requestID)
     pendingRequests().erase(it);
 
     connection->setParent(this);
-    connection->setReadBufferSize(0);
     attach(connection);
     startReceiving();
     connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -242,6 +241,17 @@ QString SocketControl::GetData()
 {
     QString text = decoder.decode(received);
     received.clear();
+    // Bytes left in the socket while `received` was full raise no readyRead of their own.
+    if (socket && socket->bytesAvailable() > 0) {
+        const quint64 current = generation;
+        QMetaObject::invokeMethod(
+            this,
+            [this, current] {
+                if (current == generation && socket && state == Connected)
+                    onReadyRead();
+            },
+            Qt::QueuedConnection);
+    }
     return text;
 }
 
@@ -321,6 +331,7 @@ template <class F> void SocketControl::deliver(F&& f)
 void SocketControl::attach(QTcpSocket* connection)
 {
     socket = connection;
+    connection->setReadBufferSize(ReadAheadLimit);
     connect(connection, &QAbstractSocket::stateChanged, this, &SocketControl::onStateChanged);
     connect(connection, &QAbstractSocket::connected, this, &SocketControl::onConnected);
     connect(connection, &QIODevice::readyRead, this, &SocketControl::onReadyRead);
@@ -414,7 +425,8 @@ void SocketControl::onConnected()
 
 void SocketControl::onReadyRead()
 {
-    if (socket && drain())
+    // A window that has not taken what came so far leaves the rest in the socket for now.
+    if (socket && received.size() < ReadAheadLimit && drain())
         emit DataArrival(received.size());
 }
 

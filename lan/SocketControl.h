@@ -17,6 +17,10 @@ class QTcpSocket;
 class SocketControl : public QObject {
     Q_OBJECT
 public:
+    // Received bytes read ahead from the connection until the window takes them; the rest
+    // waits in the kernel, whose full window then slows the peer down.
+    static constexpr qint64 ReadAheadLimit = 256 * 1024;
+
     // Events are delivered from the event loop, never from inside a method call, and a handler
     // may call any method of the control, Close() included. Failures a method sees at once (a
     // port in use, an address that cannot be bound, an empty host) make it return false with

@@ -58,6 +58,7 @@ QtSerialDevice::QtSerialDevice(QObject* parent) : SerialDevice(parent)
 {
     linePoll.setInterval(LinePollMs);
     connect(&linePoll, &QTimer::timeout, this, &QtSerialDevice::pollModemLines);
+    port.setReadBufferSize(ReadBufferLimit);
     connect(&port, &QSerialPort::readyRead, this, &SerialDevice::dataArrived);
     connect(&port, &QSerialPort::bytesWritten, this, [this] {
         if (port.bytesToWrite() == 0)
@@ -244,7 +245,14 @@ QByteArray QtSerialDevice::read(qint64 maxSize)
 {
     if (!port.isOpen() || maxSize <= 0)
         return QByteArray();
-    return port.read(maxSize);
+    QByteArray bytes = port.read(maxSize);
+    // A full read buffer stops QSerialPort reading the device until a read reaches past what
+    // it holds; this empty read restarts it (it never takes a byte from the device itself).
+    if (port.bytesAvailable() == 0) {
+        char none = 0;
+        port.read(&none, 1);
+    }
+    return bytes;
 }
 
 bool QtSerialDevice::write(const QByteArray& data)

@@ -11,6 +11,9 @@ class QtSerialDevice : public SerialDevice {
 public:
     // Interval of the CTS/DSR poll while the device is open.
     static constexpr int LinePollMs = 10;
+    // Bytes read ahead from the device at most: while the relay leaves them waiting, the rest
+    // stays in the kernel, which holds back a pseudo-terminal's writer.
+    static constexpr qint64 ReadBufferLimit = 64 * 1024;
 
     explicit QtSerialDevice(QObject* parent = nullptr);
     ~QtSerialDevice() override;

@@ -10,14 +10,17 @@
 #include "app/TagLabel.h"
 #include "app/frmMain.h"
 #include "lan/LanLink.h"
+#include "lan/SocketControl.h"
 #include "serial/CharacterTime.h"
 #include "serial/PortTable.h"
+#include "serial/SerialDevice.h"
 #include "serial/SerialPortControl.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
 #include <QRadioButton>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 
@@ -26,6 +29,11 @@ namespace {
 const QString sourceErrorPrefix = QStringLiteral("シリアルポートエラー ");
 const QString destinationErrorPrefix = QStringLiteral("転送先シリアルポートエラー ");
 const QString statusKey = QStringLiteral("status");
+
+qint64 queuedOn(const SerialPortControl* port)
+{
+    return port && port->device() ? port->device()->bytesToWrite() : 0;
+}
 
 } // namespace
 
@@ -241,6 +249,7 @@ bool SerialRelay::StartRelay()
 
 void SerialRelay::StopRelay()
 {
+    sourceHeld = destinationHeld = false;
     // The burst in progress ends with the relay: no tick may come after the ports are closed.
     if (form.tmrSer->Enabled()) {
         form.tmrSer->setEnabled(false);
@@ -297,18 +306,19 @@ void SerialRelay::comSer_OnComm()
 {
     SerialPortControl* const ser = form.comSer;
     switch (ser->CommEvent()) {
-    case SerialPortControl::EventReceive: {
-        form.tmrSer->setEnabled(false);
-        SetLamp(form.lblRecv, LampLit);
-        ser->setInputLen(0);
-        const QByteArray bytes = ser->Input();
-        if (!bytes.isEmpty())
-            ForwardSerialData(bytes);
-        form.tmrSer->setEnabled(true);
+    case SerialPortControl::EventReceive:
+        if (sourceHeld || DestinationQueue() > QueueLimit) {
+            sourceHeld = true;
+            checkHeldSoon();
+        } else {
+            takeSource();
+        }
         break;
-    }
     case SerialPortControl::EventSend:
         SetLamp(form.lblSend, LampDark);
+        // Room again for what waits to be sent out of this port.
+        resumeHeld();
+        lan.ResumeReceiving();
         break;
     case SerialPortControl::EventCts:
         if (app.DestType == 1)
@@ -335,14 +345,17 @@ void SerialRelay::comDest_OnComm()
 {
     SerialPortControl* const dest = form.comDest;
     switch (dest->CommEvent()) {
-    case SerialPortControl::EventReceive: {
-        const QByteArray bytes = dest->Input();
-        if (bytes.isEmpty())
-            break;
-        SetLamp(form.lblSend, LampLit);
-        form.comSer->Output(bytes);
+    case SerialPortControl::EventReceive:
+        if (destinationHeld || queuedOn(form.comSer) > QueueLimit) {
+            destinationHeld = true;
+            checkHeldSoon();
+        } else {
+            takeDestination();
+        }
         break;
-    }
+    case SerialPortControl::EventSend:
+        resumeHeld();
+        break;
     case SerialPortControl::EventCts:
         form.comSer->setRTSEnable(dest->CTSHolding());
         break;
@@ -354,13 +367,82 @@ void SerialRelay::comDest_OnComm()
     }
 }
 
+void SerialRelay::takeSource()
+{
+    SerialPortControl* const ser = form.comSer;
+    form.tmrSer->setEnabled(false);
+    SetLamp(form.lblRecv, LampLit);
+    ser->setInputLen(0);
+    const QByteArray bytes = ser->Input();
+    if (!bytes.isEmpty())
+        ForwardSerialData(bytes);
+    form.tmrSer->setEnabled(true);
+}
+
+void SerialRelay::takeDestination()
+{
+    const QByteArray bytes = form.comDest->Input();
+    if (bytes.isEmpty())
+        return;
+    SetLamp(form.lblSend, LampLit);
+    form.comSer->Output(bytes);
+}
+
+qint64 SerialRelay::DestinationQueue() const
+{
+    switch (app.DestType) {
+    case 1:
+        return queuedOn(form.comDest);
+    case 2:
+        return queuedOn(form.comSer);
+    case 3: {
+        const SocketControl* socket =
+            app.DestMode == 2 || app.DestMode == 3 ? form.wsocLan : form.wsocServer;
+        return socket ? socket->bytesToWrite() : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+void SerialRelay::checkHeldSoon()
+{
+    // A port's send event says when its queue has emptied; a socket says nothing, so a source
+    // that waits for the LAN looks again now and then.
+    if (checkScheduled || !sourceHeld || app.DestType != 3)
+        return;
+    checkScheduled = true;
+    QTimer::singleShot(QueueCheckMs, &form, [this] {
+        checkScheduled = false;
+        resumeHeld();
+    });
+}
+
+void SerialRelay::resumeHeld()
+{
+    if (sourceHeld && DestinationQueue() <= QueueLimit / 2) {
+        sourceHeld = false;
+        if (form.comSer->PortOpen() && form.comSer->device()->bytesAvailable() > 0)
+            takeSource();
+    }
+    if (destinationHeld && queuedOn(form.comSer) <= QueueLimit / 2) {
+        destinationHeld = false;
+        if (form.comDest->PortOpen() && form.comDest->device()->bytesAvailable() > 0)
+            takeDestination();
+    }
+    checkHeldSoon();
+}
+
 void SerialRelay::comSer_Vanished()
 {
+    resumeHeld();
+    lan.ResumeReceiving();
     showStatus(ErrorText(sourceErrorPrefix, form.comSer->lastError()));
 }
 
 void SerialRelay::comDest_Vanished()
 {
+    resumeHeld();
     showStatus(ErrorText(destinationErrorPrefix, form.comDest->lastError()));
 }
 

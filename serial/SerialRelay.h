@@ -64,6 +64,19 @@ public:
     static QString ErrorText(const QString& prefix, const ComError& error);
 
     static constexpr int MaxHistory = 10;
+    // Bytes a port or socket may have queued for sending before the side that feeds it is left
+    // waiting in its own port, so a destination slower than its source costs no memory; taking
+    // resumes once the queue is down to half.
+    static constexpr qint64 QueueLimit = 256 * 1024;
+    // How often a source waiting for the LAN socket looks at its queue again.
+    static constexpr int QueueCheckMs = 10;
+
+    // Bytes queued for sending where the source port's bytes go (destination port, the source
+    // port itself when it echoes, or the LAN socket).
+    qint64 DestinationQueue() const;
+    // True while the source port's (or destination port's) bytes wait for room.
+    bool SourceHeld() const { return sourceHeld; }
+    bool DestinationHeld() const { return destinationHeld; }
 
     // Sounds when a start is refused.
     std::function<void()> Beep;
@@ -74,6 +87,15 @@ private:
     static void openPort(SerialPortControl* port, const QComboBox* comPort, const QComboBox* speed,
                          const QComboBox* parity, const QComboBox* bits, const QComboBox* stopBits);
     void showStatus(const QString& text);
+    // Takes and forwards every byte waiting on the source or the destination port.
+    void takeSource();
+    void takeDestination();
+    void checkHeldSoon();
+    void resumeHeld();
+
+    bool sourceHeld = false;
+    bool destinationHeld = false;
+    bool checkScheduled = false;
 
     frmMain& form;
     NirvexMain& app;
