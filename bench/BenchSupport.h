@@ -1,14 +1,30 @@
 #pragma once
 
-// Measuring helpers shared by the relay benchmarks: pseudo-terminals, timings, and byte streams
-// pushed through a relay while its event loop runs.
+// Measuring helpers shared by the relay benchmarks: pseudo-terminals, timings, byte streams
+// pushed through a relay while its event loop runs, and copies of Nirvex in child processes.
+#include "app/DropDownComboBox.h"
+#include "app/NirvexMain.h"
+#include "app/frmMain.h"
+#include "lan/SocketControl.h"
+
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QLineEdit>
 #include <QMetaObject>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSocketNotifier>
 #include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtGlobal>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
@@ -165,6 +181,93 @@ inline bool relayIsUp(int in, int out)
         drain(out);
     });
     return up;
+}
+
+// A port on 127.0.0.1 that nothing listens on at the moment.
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+// Sets one side's framing pickers to speed 8N1.
+inline void setFraming8N1(QComboBox* speed, QComboBox* parity, QComboBox* bits, QComboBox* stopBits,
+                          const QString& speedText)
+{
+    speed->setCurrentText(speedText);
+    parity->setCurrentText(QStringLiteral("None"));
+    bits->setCurrentText(QStringLiteral("8"));
+    stopBits->setCurrentText(QStringLiteral("1"));
+}
+
+// The body of a child process that is one copy of Nirvex: a loaded main window on a temporary
+// profile whose [Ports] section holds portLines ("COM1=/dev/pts/3\n..."), set up by configure
+// and started with its run button's handler. Says "ready" once running and ends, stopping the
+// relay, when its standard input closes.
+inline int runCopy(const QString& portLines, const std::function<void(frmMain&)>& configure)
+{
+    QTemporaryDir dir;
+    NirvexMain nirvex;
+    nirvex.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
+    {
+        QFile profile(nirvex.IniPath);
+        if (!profile.open(QIODevice::WriteOnly))
+            return 1;
+        profile.write((QStringLiteral("[Ports]\n") + portLines).toUtf8());
+    }
+    nirvex.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+    frmMain window(nirvex);
+    window.Load();
+    configure(window);
+    window.Relay.cmdRun_Click();
+    if (!nirvex.RelayRunning)
+        return 1;
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&input] {
+        char buffer[64];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
+            input.setEnabled(false);
+            QCoreApplication::quit();
+        }
+    });
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const int code = QCoreApplication::exec();
+    window.Relay.cmdRun_Click();
+    return code;
+}
+
+// The body of a copy in role 1 (server) or 2 (client) on 127.0.0.1:port, its source port COM1
+// on slave at speed 8N1.
+inline int runLanCopy(int role, const QString& slave, int port, const QString& speed)
+{
+    return runCopy(QStringLiteral("COM1=%1\n").arg(slave), [&](frmMain& window) {
+        window.wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+        window.optLan->setChecked(true);
+        (role == 1 ? window.optServer : window.optClient)->setChecked(true);
+        window.txtPort->setText(QString::number(port));
+        window.txtServerPort->setText(QString::number(port));
+        window.cmbDest->setEditText(QStringLiteral("127.0.0.1"));
+        window.cmbComPort->setCurrentText(QStringLiteral("COM1"));
+        setFraming8N1(window.cmbBPS, window.cmbParity, window.cmbBits, window.cmbStopBits, speed);
+    });
+}
+
+// Starts this program again with args (which select its copy mode) and waits, bounded, for
+// the copy to say it is ready. Closing the process's write channel ends the copy.
+inline bool startCopy(QProcess& process, const QStringList& args)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QCoreApplication::applicationFilePath(), args);
+    for (int tries = 0; tries < 100 && process.state() != QProcess::NotRunning; ++tries) {
+        if (process.canReadLine() || process.waitForReadyRead(100))
+            if (process.readLine().startsWith("ready"))
+                return true;
+    }
+    return false;
 }
 
 } // namespace bench

@@ -84,71 +84,10 @@ void measure(int in, int out, int samples, int size, Samples* into, Result* resu
     }
 }
 
-quint16 freePort()
+bool startLanCopy(QProcess& process, int role, const QString& slave, int port)
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
-// One copy of Nirvex, run as a child process: role 1 server or 2 client on 127.0.0.1:port, its
-// source port COM1 on slave. Says "ready" once started and ends when its input closes.
-int runCopy(int role, const QString& slave, int port)
-{
-    QTemporaryDir dir;
-    NirvexMain nirvex;
-    nirvex.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
-    {
-        QFile profile(nirvex.IniPath);
-        if (!profile.open(QIODevice::WriteOnly))
-            return 1;
-        profile.write(QStringLiteral("[Ports]\nCOM1=%1\n").arg(slave).toUtf8());
-    }
-    nirvex.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
-    frmMain window(nirvex);
-    window.Load();
-    window.wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
-    window.optLan->setChecked(true);
-    (role == 1 ? window.optServer : window.optClient)->setChecked(true);
-    window.txtPort->setText(QString::number(port));
-    window.txtServerPort->setText(QString::number(port));
-    window.cmbDest->setEditText(QStringLiteral("127.0.0.1"));
-    window.cmbComPort->setCurrentText(QStringLiteral("COM1"));
-    window.cmbBPS->setCurrentText(QLatin1String(Speed));
-    window.cmbParity->setCurrentText(QStringLiteral("None"));
-    window.cmbBits->setCurrentText(QStringLiteral("8"));
-    window.cmbStopBits->setCurrentText(QStringLiteral("1"));
-    window.Relay.cmdRun_Click();
-    if (!nirvex.RelayRunning)
-        return 1;
-
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&input] {
-        char buffer[64];
-        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
-            input.setEnabled(false);
-            QCoreApplication::quit();
-        }
-    });
-    std::printf("ready\n");
-    std::fflush(stdout);
-    const int code = QCoreApplication::exec();
-    window.Relay.cmdRun_Click();
-    return code;
-}
-
-bool startCopy(QProcess& process, int role, const QString& slave, int port)
-{
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--copy"), QString::number(role), slave, QString::number(port)});
-    for (int tries = 0; tries < 100 && process.state() != QProcess::NotRunning; ++tries) {
-        if (process.canReadLine() || process.waitForReadyRead(100))
-            if (process.readLine().startsWith("ready"))
-                return true;
-    }
-    return false;
+    return startCopy(
+        process, {QStringLiteral("--copy"), QString::number(role), slave, QString::number(port)});
 }
 
 void printResult(const char* name, BurstResult& r)
@@ -169,7 +108,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     const QStringList args = application.arguments();
     if (args.size() == 5 && args.at(1) == QLatin1String("--copy"))
-        return runCopy(args.at(2).toInt(), args.at(3), args.at(4).toInt());
+        return runLanCopy(args.at(2).toInt(), args.at(3), args.at(4).toInt(), QLatin1String(Speed));
 
     Pty a, b, c, d;
     if (a.master < 0 || b.master < 0 || c.master < 0 || d.master < 0) {
@@ -180,7 +119,7 @@ int main(int argc, char** argv)
     const quint16 ourPort = freePort();
     QProcess server;
     QProcess client;
-    if (!startCopy(server, 1, a.slave, ourPort) || !startCopy(client, 2, b.slave, ourPort) ||
+    if (!startLanCopy(server, 1, a.slave, ourPort) || !startLanCopy(client, 2, b.slave, ourPort) ||
         !relayIsUp(a.master, b.master)) {
         std::fprintf(stderr, "the Nirvex copies did not link up\n");
         return 1;
