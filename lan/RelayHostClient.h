@@ -42,6 +42,8 @@ public:
     QString id;
     QString key;
     QList<RelayHostClient*>* group = nullptr;
+    // Bytes received while not logged in.
+    qint64 bytesBeforeLogin = 0;
     // Set once the service is closing the connection; no line is handled after it.
     bool closing = false;
     qint64 closingSince = 0;

@@ -9,6 +9,14 @@
 namespace {
 
 constexpr qsizetype ReadChunk = 64 * 1024;
+// Bytes taken from one connection per turn of the event loop, so that a copy sending as fast as
+// it can, or a stranger sending junk, cannot hold up the others: the rest waits in the system's
+// buffer, and TCP slows the sender down. A connection that has not logged in has nothing to
+// send but its AUTH line and a few CTRL lines, so it gets a small share.
+constexpr qint64 LoggedInReadBudget = ReadChunk;
+constexpr qint64 StrangerReadBudget = 4 * 1024;
+// More than that before a login is not a copy of Nirvex: it is closed.
+constexpr qint64 MaxBytesBeforeLogin = 64 * 1024;
 constexpr int SweepMs = 1000;
 constexpr int AcceptRetryMs = 200;
 
@@ -63,6 +71,7 @@ void RelayHostService::acceptPending()
             socket->deleteLater();
             continue;
         }
+        socket->setReadBufferSize(StrangerReadBudget);
         auto* client = new RelayHostClient(socket, nextNumber++, clock.elapsed(), this);
         clients.insert(client);
         connect(socket, &QTcpSocket::readyRead, client, [this, client] { receive(client); });
@@ -89,6 +98,14 @@ void RelayHostService::receive(RelayHostClient* client)
         // A closing connection's input is read and thrown away, so it cannot pile up.
         if (client->closing || client->forgotten)
             continue;
+        if (!client->group) {
+            client->bytesBeforeLogin += got;
+            if (client->bytesBeforeLogin > MaxBytesBeforeLogin) {
+                close(client, QStringLiteral("%1 bytes sent without logging in")
+                                  .arg(client->bytesBeforeLogin));
+                continue;
+            }
+        }
         consume(client, readBuffer.constData(), got);
     }
 }
@@ -176,6 +193,7 @@ void RelayHostService::login(RelayHostClient* client, QByteArrayView line)
     client->group = &group;
     loggedIn.append(client);
     byId.insert(client->id, client);
+    client->socket()->setReadBufferSize(LoggedInReadBudget);
     RelayHostLog::write(
         QStringLiteral("login %1 (%2 in its group)").arg(describe(client)).arg(group.size()));
 }

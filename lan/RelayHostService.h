@@ -26,8 +26,10 @@ class RelayHostClient;
 // in on another connection; AUTH:3 malformed request. An AUTH on a logged-in connection moves it
 // to the new ID and group when accepted; codes 2 and 3 leave the earlier login in place.
 // "LIST" and "LIST:ALL" are answered only to logged-in copies, in login order. Lines of a copy
-// that has not logged in are never relayed; one that has not logged in within the idle timeout
-// is closed. A copy whose unsent output grows beyond maxQueuedBytes is dropped.
+// that has not logged in are never relayed; one that has not logged in within the idle timeout,
+// or has sent more than 64 KiB without logging in, is closed. A copy whose unsent output grows
+// beyond maxQueuedBytes is dropped. Input is taken a bounded portion per connection per turn,
+// so that no connection holds up the others.
 class RelayHostService : public QObject {
     Q_OBJECT
 public:
