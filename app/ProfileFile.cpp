@@ -72,6 +72,8 @@ qsizetype shiftJisCharLength(QByteArrayView text, qsizetype i)
                : 1;
 }
 
+// A multi-byte character cut short by a line break or by the end of the text counts as valid:
+// that is what truncating a UTF-8 file leaves, and a later write may add lines after it.
 bool isValidUtf8(QByteArrayView text)
 {
     const auto* p = reinterpret_cast<const uchar*>(text.data());
@@ -94,12 +96,17 @@ bool isValidUtf8(QByteArrayView text)
         } else {
             return false;
         }
-        if (end - p <= extra)
-            return false;
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
+        int present = 0;
+        while (present < extra && p + 1 + present < end && (p[1 + present] & 0xC0) == 0x80) {
+            code = (code << 6) | (p[1 + present] & 0x3F);
+            ++present;
+        }
+        if (present < extra) {
+            const auto* const stop = p + 1 + present;
+            if (c < 0xC2 || c > 0xF4 || (stop < end && *stop != '\n' && *stop != '\r'))
                 return false;
-            code = (code << 6) | (p[i] & 0x3F);
+            p = stop;
+            continue;
         }
         if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
             return false;
@@ -108,8 +115,18 @@ bool isValidUtf8(QByteArrayView text)
     return true;
 }
 
+// What is read of a file: all of it, or of a larger one the lines ending within the bound.
+QByteArrayView visiblePart(QByteArrayView bytes)
+{
+    if (bytes.size() <= ProfileFile::MaxFileBytes)
+        return bytes;
+    const QByteArrayView head = bytes.first(ProfileFile::MaxFileBytes);
+    return head.first(head.lastIndexOf('\n') + 1);
+}
+
 Content split(QByteArrayView bytes)
 {
+    bytes = visiblePart(bytes);
     Content content;
     content.bom = bytes.startsWith(Bom);
     content.body = content.bom ? bytes.sliced(Bom.size()) : bytes;
@@ -298,14 +315,14 @@ std::optional<QByteArray> load(const QString& path, bool& exists)
     exists = info.exists();
     if (!exists)
         return QByteArray();
-    if (!info.isFile() || info.size() > ProfileFile::MaxFileBytes)
+    if (!info.isFile())
         return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    // Bounded read: some files report a size that differs from what they deliver.
+    // One byte past the bound tells a file that is too large; the rest of it is never needed.
     QByteArray bytes = file.read(ProfileFile::MaxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError || bytes.size() > ProfileFile::MaxFileBytes)
+    if (file.error() != QFileDevice::NoError)
         return std::nullopt;
     return bytes;
 }
@@ -314,6 +331,13 @@ QByteArray lineBreakOf(QByteArrayView body)
 {
     const qsizetype lf = body.indexOf('\n');
     return lf > 0 && body[lf - 1] == '\r' ? QByteArray("\r\n") : QByteArray("\n");
+}
+
+// What ends the last line of body when it has no line feed: a CR left by a cut CR LF gets
+// its LF, so that the line keeps its bytes.
+QByteArray lineEnd(QByteArrayView body, const QByteArray& lineBreak)
+{
+    return body.endsWith('\r') ? QByteArray("\n") : lineBreak;
 }
 
 } // namespace
@@ -328,14 +352,16 @@ bool ProfileFile::shiftJisAvailable()
     return QStringDecoder(ShiftJisName).isValid() && QStringEncoder(ShiftJisName).isValid();
 }
 
-QString ProfileFile::valueIn(QByteArrayView bytes, const QString& section, const QString& key,
-                             const QString& def)
+namespace {
+
+// The stored value of key in section, or nothing.
+std::optional<QString> lookup(QByteArrayView bytes, const QString& section, const QString& key)
 {
     const Content content = split(bytes);
     const auto section8 = encodeName(section, content.encoding);
     const auto key8 = encodeName(key, content.encoding);
     if (!section8 || !key8)
-        return def;
+        return std::nullopt;
     std::optional<QByteArrayView> value;
     visitSection(content, *section8, [&](const Line&, const Entry& entry) {
         if (entry.kind == Entry::Key && sameName(entry.name, *key8, content.encoding)) {
@@ -344,7 +370,17 @@ QString ProfileFile::valueIn(QByteArrayView bytes, const QString& section, const
         }
         return true;
     });
-    return value ? readBack(*value, content.encoding) : def;
+    if (!value)
+        return std::nullopt;
+    return readBack(*value, content.encoding);
+}
+
+} // namespace
+
+QString ProfileFile::valueIn(QByteArrayView bytes, const QString& section, const QString& key,
+                             const QString& def)
+{
+    return lookup(bytes, section, key).value_or(def);
 }
 
 QList<std::pair<QString, QString>> ProfileFile::sectionIn(QByteArrayView bytes,
@@ -367,6 +403,8 @@ QList<std::pair<QString, QString>> ProfileFile::sectionIn(QByteArrayView bytes,
 std::optional<QByteArray> ProfileFile::withValue(QByteArrayView bytes, const QString& section,
                                                  const QString& key, const QString& value)
 {
+    if (bytes.size() > MaxFileBytes)
+        return std::nullopt;
     const Content content = split(bytes);
     const auto section8 = encodeName(section, content.encoding);
     const auto key8 = encodeName(key, content.encoding);
@@ -421,15 +459,21 @@ std::optional<QByteArray> ProfileFile::withValue(QByteArrayView bytes, const QSt
     } else if (found) {
         out += body.first(last.next);
         if (last.next == last.end)
-            out += lineBreak;
+            out += lineEnd(body, lineBreak);
         out += *key8 + '=' + *value8 + lineBreak;
         out += body.sliced(last.next);
     } else {
         out += body;
         if (!body.isEmpty() && !body.endsWith('\n'))
-            out += lineBreak;
+            out += lineEnd(body, lineBreak);
         out += '[' + *section8 + ']' + lineBreak + *key8 + '=' + *value8 + lineBreak;
     }
+    if (out.size() > MaxFileBytes)
+        return std::nullopt;
+    // The new bytes can change how the whole file reads (a Shift-JIS file that loses its last
+    // bytes that are no UTF-8 with the old value reads as UTF-8): refuse what would not come back.
+    if (lookup(out, section, key) != readBack(trimmed(*value8), content.encoding))
+        return std::nullopt;
     return out;
 }
 

@@ -14,14 +14,18 @@ public:
     // match without regard to ASCII letter case (other characters match exactly); blanks around
     // names and values are ignored. Lines starting with ";" are comments. A file that is valid
     // UTF-8 (with or without a BOM) is UTF-8, any other file is Shift-JIS (code page 932) and is
-    // written back in Shift-JIS. A write changes only the line of the key it stores (or adds one)
-    // and keeps every other byte of the file, line ending style included.
+    // written back in Shift-JIS. A UTF-8 character cut short by the end of a line or of the file
+    // (a truncated file) does not make the file Shift-JIS. A write changes only the line of the key
+    // it stores (or adds one) and keeps every other byte of the file, line ending style included.
     enum class Encoding { Utf8, ShiftJis };
 
     // Values read back are cut to this many bytes of the file's encoding, on a character boundary.
     static constexpr qsizetype MaxValueBytes = 254;
-    // Larger files are treated as unreadable: reads give the default, writes are refused.
-    static constexpr qint64 MaxFileBytes = 256LL * 1024 * 1024;
+    // Of a larger file only the lines that end within its first MaxFileBytes bytes are read, and
+    // it is never written; no write makes a file larger than this. A profile of this program
+    // takes a few kilobytes, so a file of that size is damaged, and reading or rewriting all of
+    // it for every value would stall start-up and exit.
+    static constexpr qsizetype MaxFileBytes = 1024 * 1024;
 
     // The stored value of key in section, or def when the file, section or key is missing.
     static QString readValue(const QString& path, const QString& section, const QString& key,
@@ -41,7 +45,9 @@ public:
     static QList<std::pair<QString, QString>> sectionIn(QByteArrayView content,
                                                         const QString& section);
     // The new contents, or nothing when the names are unusable (empty, holding a line break,
-    // "=" in a key, "]" in a section) or the text cannot be stored in the content's encoding.
+    // "=" in a key, "]" in a section), the text cannot be stored in the content's encoding, the
+    // content or the result is larger than MaxFileBytes, or the value would not read back as
+    // written (with its blanks trimmed and cut as on reading).
     static std::optional<QByteArray> withValue(QByteArrayView content, const QString& section,
                                                const QString& key, const QString& value);
 
