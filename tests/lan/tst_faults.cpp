@@ -1,0 +1,367 @@
+#include "CpuMeter.h"
+#include "LanCopy.h"
+#include "PtyPair.h"
+#include "ScriptedPeer.h"
+#include "TestRegistry.h"
+
+#include "app/DropDownComboBox.h"
+#include "app/ExtractNumber.h"
+#include "lan/LineCodec.h"
+#include "lan/SocketControl.h"
+#include "serial/FakeSerialPort.h"
+#include "serial/SerialPortControl.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+constexpr int Patience = 30000;
+const QString started = QStringLiteral("接続しました！");
+const QString refused = QStringLiteral("IDが正しくないため、接続を拒否されました。");
+const QString vanished = QStringLiteral("[8010:デバイスが切断されました]");
+const QString refusedConnect = QStringLiteral("wsocLan:10061:");
+const QByteArray goodLine = "DATA:3:4F4B21\n";
+
+QByteArray sample(qsizetype size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& b : bytes)
+        b = char(random.generate());
+    return bytes;
+}
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The bytes of a literal, NULs included.
+template <qsizetype N> QByteArray raw(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
+// Reads the pseudo-terminal until what came ends with tail.
+bool arrives(PtyPair& pty, const QByteArray& tail)
+{
+    QByteArray got;
+    for (QDeadlineTimer limit(Patience); !got.endsWith(tail) && !limit.hasExpired();)
+        got += pty.readCount(1);
+    return got.endsWith(tail);
+}
+
+// After a fault: the copy is still there, says what happened and does not spin while it waits.
+bool settled(const LanCopy& c, const QString& status)
+{
+    const bool said = QTest::qWaitFor([&] { return c.status().startsWith(status); }, Patience);
+    const double busy = CpuMeter::busyShare(1000);
+    if (said && c.w->isVisible() && busy < 0.3)
+        return true;
+    qWarning("status \"%s\", busy %.0f%% of the time", qPrintable(c.status()), busy * 100);
+    return false;
+}
+
+// One more client of the relay host, in the copy's group: keeps the bytes of its DATA lines.
+struct HostPeer {
+    QTcpSocket socket;
+    QByteArray text;
+
+    HostPeer()
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, &socket,
+                         [this] { text += socket.readAll(); });
+    }
+    bool login(quint16 port)
+    {
+        socket.abort();
+        text.clear();
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(Patience) && socket.write("AUTH:peer:Right\n") > 0 &&
+               QTest::qWaitFor([this] { return text.startsWith("AUTH:0\n"); }, Patience);
+    }
+    QByteArray data() const
+    {
+        QByteArray bytes;
+        for (const QByteArray& line : text.split('\n'))
+            if (line.startsWith("DATA:"))
+                bytes += LineCodec::decodeDataLine(QString::fromLatin1(line)).value_or("?");
+        return bytes;
+    }
+};
+
+} // namespace
+
+// Faults from outside while a relay runs: ports and peers that vanish, a relay host that dies
+// or refuses, and a peer that sends garbage. Each ends with a copy that is still there, says
+// so on the status panel, idles, and relays again after a stop and a start.
+class tst_Faults : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup()
+    {
+        if (host) {
+            host->kill();
+            host->waitForFinished(Patience);
+        }
+        host.reset();
+    }
+
+    void serialPortClosedMidStream_data()
+    {
+        QTest::addColumn<int>("victim");      // the port whose device goes away
+        QTest::addColumn<int>("destination"); // 1: the source echoes its own bytes
+        QTest::addColumn<QString>("status");
+        QTest::newRow("source") << 1 << 2 << "シリアルポートエラー " + vanished;
+        QTest::newRow("source echoing") << 1 << 1 << "シリアルポートエラー " + vanished;
+        QTest::newRow("destination") << 2 << 2 << "転送先シリアルポートエラー " + vanished;
+    }
+    void serialPortClosedMidStream()
+    {
+        QFETCH(int, victim);
+        QFETCH(int, destination);
+        std::unique_ptr<PtyPair> pty[3] = {nullptr, std::make_unique<PtyPair>(),
+                                           std::make_unique<PtyPair>()};
+        LanCopy c(pty[1]->slavePath(), 2);
+        c.app.Ports.setEntry(2, pty[2]->slavePath());
+        c.w->optSerial->setChecked(true);
+        c.w->Relay.cmbComPort2_DropDown();
+        for (int i = 0; i < c.w->cmbComPort2->count(); ++i)
+            if (ExtractNumber(c.w->cmbComPort2->itemText(i)) == destination)
+                c.w->cmbComPort2->setCurrentIndex(i);
+        c.click();
+        QCOMPARE(c.status(), started);
+        QVERIFY(pty[1]->writeAll(sample(256 * 1024, 1)));
+        QVERIFY(pty[destination]->readCount(4096).size() >= 4096); // the stream flows
+        pty[victim]->closeMaster();
+        if (victim == 2) // the source goes on receiving, with nowhere to send
+            QVERIFY(pty[1]->writeAll(sample(4096, 2)));
+        QFETCH(QString, status);
+        QVERIFY(settled(c, status));
+        QVERIFY(c.app.RelayRunning); // until the user stops it
+
+        c.click();
+        QVERIFY(!c.app.RelayRunning && !c.w->comSer->PortOpen() && !c.w->comDest->PortOpen());
+        for (int n : {1, 2}) {
+            pty[n] = std::make_unique<PtyPair>();
+            c.app.Ports.setEntry(n, pty[n]->slavePath());
+        }
+        c.click();
+        QCOMPARE(c.status(), started);
+        const QByteArray again = sample(8192, 3);
+        QVERIFY(pty[1]->writeAll(again));
+        QCOMPARE(pty[destination]->readCount(again.size()), again);
+    }
+
+    // The peer copy disappears at once, as a killed process would: its sockets are aborted
+    // without its handlers running, then it is destroyed.
+    void lanPeerKilledMidStream_data()
+    {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("status");
+        // The client's next line tries the dead server; the server shows no text for a peer
+        // that left, only the grey lamp.
+        QTest::newRow("client loses its server") << 2 << refusedConnect;
+        QTest::newRow("server loses its client") << 1 << started;
+    }
+    void lanPeerKilledMidStream()
+    {
+        QFETCH(int, role);
+        PtyPair a;
+        LanCopy me(a.slavePath(), role);
+        const QString port = QString::number(freePort());
+        std::unique_ptr<PtyPair> b;
+        std::unique_ptr<LanCopy> peer;
+        const auto startPeer = [&] {
+            peer.reset();
+            b = std::make_unique<PtyPair>();
+            peer = std::make_unique<LanCopy>(b->slavePath(), 3 - role);
+            peer->w->txtPort->setText(port);
+            peer->w->txtServerPort->setText(port);
+            peer->click();
+        };
+        me.w->txtPort->setText(port);
+        me.w->txtServerPort->setText(port);
+        role == 2 ? (startPeer(), me.click()) : (me.click(), startPeer());
+        QTRY_VERIFY_WITH_TIMEOUT(me.lampOn() && peer->lampOn(), Patience);
+        QVERIFY(a.writeAll(sample(256 * 1024, 4)));
+        QVERIFY(b->readCount(4096).size() >= 4096); // the stream flows
+
+        for (SocketControl* control : {peer->w->wsocLan, peer->w->wsocServer}) {
+            for (QTcpSocket* socket : control->findChildren<QTcpSocket*>()) {
+                socket->blockSignals(true);
+                socket->abort();
+            }
+        }
+        peer.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!me.lampOn() && !me.listEnabled(), Patience);
+        if (role == 2) // the next line reconnects: nobody answers yet
+            QVERIFY(a.writeAll("lost"));
+        QFETCH(QString, status);
+        QVERIFY(settled(me, status));
+        QVERIFY(me.app.RelayRunning);
+
+        startPeer(); // a new server on the same port, or a new client
+        if (role == 2)
+            QVERIFY(a.writeAll("lost again")); // its flush connects; its own line is dropped
+        QTRY_VERIFY_WITH_TIMEOUT(me.lampOn() && peer->lampOn(), Patience);
+        QVERIFY(a.writeAll("through"));
+        QVERIFY(arrives(*b, "through"));
+
+        me.click();
+        QTRY_VERIFY_WITH_TIMEOUT(!peer->lampOn(), Patience);
+        me.click();
+        QCOMPARE(me.status(), started);
+        if (role == 1)
+            startPeer();
+        QTRY_VERIFY_WITH_TIMEOUT(me.lampOn() && peer->lampOn(), Patience);
+        const QByteArray again = sample(8192, 5);
+        QVERIFY(a.writeAll(again));
+        QVERIFY(arrives(*b, again));
+    }
+
+    void relayHostFaults_data()
+    {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("service killed and started again") << true;
+        QTest::newRow("ID refused") << false;
+    }
+    void relayHostFaults()
+    {
+        QFETCH(bool, restart);
+        QVERIFY(startHost(0));
+        HostPeer peer;
+        QVERIFY(peer.login(hostPort));
+        PtyPair a;
+        LanCopy c(a.slavePath(), 3);
+        c.w->txtKey->setText(restart ? QStringLiteral("Right") : QStringLiteral("Vorm"));
+        c.w->Lan.setRelayHostEndpoint(QStringLiteral("127.0.0.1"), hostPort);
+        c.click();
+
+        if (restart) {
+            QTRY_VERIFY_WITH_TIMEOUT(c.lampOn(), Patience);
+            QVERIFY(a.writeAll(sample(256 * 1024, 6)));
+            QTRY_VERIFY_WITH_TIMEOUT(peer.data().size() >= 4096, Patience); // the stream flows
+            host->kill();
+            QVERIFY(host->waitForFinished(Patience));
+            QTRY_VERIFY_WITH_TIMEOUT(!c.lampOn() && !c.listEnabled(), Patience);
+            QVERIFY(a.writeAll("lost")); // the next line reconnects: nobody answers yet
+            QVERIFY(settled(c, refusedConnect));
+            QVERIFY(startHost(hostPort));
+            QVERIFY(peer.login(hostPort));
+            QVERIFY(a.writeAll("lost again")); // connects and logs in; its own line is dropped
+            QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && c.listEnabled(), Patience);
+            QVERIFY(a.writeAll("through"));
+            QTRY_VERIFY_WITH_TIMEOUT(peer.data().endsWith("through"), Patience);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(c.status(), refused, Patience);
+            QTRY_VERIFY_WITH_TIMEOUT(!c.listEnabled(), Patience); // the service hung up
+            QVERIFY(a.writeAll(sample(4096, 7)));                 // kept, not sent
+            QVERIFY(settled(c, refused));
+            QVERIFY(!c.lampOn() && !c.w->Authenticated);
+        }
+
+        c.click();
+        QVERIFY(!c.app.RelayRunning);
+        c.w->txtKey->setText(QStringLiteral("Right"));
+        c.click();
+        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn(), Patience);
+        const QByteArray again = sample(8192, 8);
+        QVERIFY(a.writeAll(again));
+        QTRY_VERIFY_WITH_TIMEOUT(peer.data().endsWith(again), Patience);
+    }
+
+    void peerSendsGarbage_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<bool>("heavy"); // also checks idling and a stop and start
+        const auto row = [](const char* name, const QByteArray& text, const QByteArray& written,
+                            bool heavy = false) {
+            QTest::newRow(name) << text << written << heavy;
+        };
+        row("10 MB without LF", "DATA:3:" + QByteArray(10 * 1024 * 1024, 'A'), "", true);
+        row("random bytes", sample(64 * 1024, 9), "", true);
+        row("NUL and invalid UTF-8", raw("\0\xff\xfe\xc3\x28\x80\0\n"), "");
+        row("cut UTF-8 before LF", raw("\xe3\x81\nDATA:1:41\n"), "A");
+        row("lone CR", "DATA:1:41\rDATA:1:42\r", "A");
+        row("CR before the keyword", "\rDATA:1:41\n", "");
+        row("CR after the hex", "DATA:2:41\r\n", raw("A\0"));
+        row("count rounds to 0", "DATA:0.5:41\n", "");
+        row("count 32768", "DATA:32768:41\n", "");
+        row("count rounds to 32768", "DATA:32767.5:41\n", "");
+        row("keyword alone", "DATA\n", "");
+        row("count alone", "DATA:2\n", raw("\0\0"));
+        row("NUL in the hex", raw("DATA:2:41\00042\n"), raw("A\0"));
+        row("invalid UTF-8 in the hex", "DATA:2:41\37742\n", raw("A\0"));
+        row("full-width hex digits", "DATA:1:\xef\xbc\x94\xef\xbc\x91\n", raw("\0"));
+    }
+    void peerSendsGarbage()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, written);
+        FakeSerialPort port(QStringLiteral("fake:faultsGarbage"));
+        ScriptedPeer peer;
+        LanCopy c(port.path(), 2);
+        c.w->txtServerPort->setText(QString::number(peer.port()));
+        c.click();
+        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && peer.connected(), Patience);
+        peer.send(text);
+        peer.send('\n' + goodLine); // ends whatever line the text left open
+        QTRY_COMPARE_WITH_TIMEOUT(port.written(), written + "OK!", Patience);
+        QFETCH(bool, heavy);
+        if (!heavy)
+            return;
+        QVERIFY(settled(c, started));
+        c.click();
+        c.click();
+        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && peer.connections() == 2, Patience);
+        peer.send(goodLine);
+        QTRY_COMPARE_WITH_TIMEOUT(port.written(), written + "OK!OK!", Patience);
+    }
+
+private:
+    // Starts nirvex-host on 127.0.0.1 with two accounts; port 0 picks a free port.
+    bool startHost(quint16 port)
+    {
+        const QString accounts = dir.filePath(QStringLiteral("accounts"));
+        QFile file(accounts);
+        if (!file.open(QIODevice::WriteOnly) || file.write("Guest=Right\npeer=Right\n") <= 0)
+            return false;
+        file.close();
+        const QString build = qEnvironmentVariable("NIRVEX_BUILD_DIR");
+        host = std::make_unique<QProcess>();
+        host->start(
+            (build.isEmpty() ? QCoreApplication::applicationDirPath() + "/.." : build) +
+                "/nirvex-host",
+            {"--listen", "127.0.0.1", "--port", QString::number(port), "--accounts", accounts});
+        const bool answered = QTest::qWaitFor(
+            [this] { return host->canReadLine() || host->state() == QProcess::NotRunning; },
+            Patience);
+        const QByteArray line = answered ? host->readLine().trimmed() : QByteArray();
+        hostPort = line.mid(line.lastIndexOf(':') + 1).toUShort();
+        if (!line.startsWith("listening on 127.0.0.1:"))
+            qWarning("nirvex-host said \"%s\"", line.constData());
+        return line.startsWith("listening on 127.0.0.1:");
+    }
+
+    std::unique_ptr<QProcess> host;
+    quint16 hostPort = 0;
+    QTemporaryDir dir;
+};
+
+NIRVEX_TEST(tst_Faults)
+#include "tst_faults.moc"
