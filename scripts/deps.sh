@@ -9,6 +9,7 @@ packages=(
   fonts-ipafont-gothic
   xvfb xauth socat
   fp-utils libchm-dev
+  clang libclang-rt-14-dev
   "$@"
 )
 
