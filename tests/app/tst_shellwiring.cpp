@@ -1,14 +1,12 @@
 #include "TestRegistry.h"
 #include "app/HelpWindow.h"
 #include "app/InfoBox.h"
-#include "app/MenuCommands.h"
 #include "app/NirvexMain.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QHash>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,20 +20,18 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() != QEvent::Show)
-            return false;
-        if (qobject_cast<frmSplash*>(watched)) {
+        if (event->type() == QEvent::Show && qobject_cast<frmSplash*>(watched))
             order << QStringLiteral("splash");
-        } else if (qobject_cast<frmMain*>(watched)) {
+        if (event->type() == QEvent::Show && qobject_cast<frmMain*>(watched)) {
             order << QStringLiteral("main");
             for (QWidget* w : QApplication::topLevelWidgets())
-                if (qobject_cast<frmSplash*>(w))
-                    splashAliveAtMainShow = true;
+                splashAliveAtMainShow |= qobject_cast<frmSplash*>(w) != nullptr;
         }
         return false;
     }
 };
 
+// Start-up order and the menu items that lead to placeholder messages or the help window.
 class TestShellWiring : public QObject {
     Q_OBJECT
 private slots:
@@ -51,58 +47,38 @@ private slots:
         QVERIFY(!spy.splashAliveAtMainShow);
     }
 
-    void placeholderItems_data()
+    void menuItems()
     {
-        QTest::addColumn<QString>("item");
-        for (const char* name :
-             {"mnuFileNew", "mnuFileClose", "mnuFileSave", "mnuFileSaveAs", "mnuFileProperties",
-              "mnuFilePrintPreview", "mnuFilePrint", "mnuViewRefresh"})
-            QTest::newRow(name) << QString::fromLatin1(name);
-    }
-    void placeholderItems()
-    {
-        QFETCH(QString, item);
         QTemporaryDir dir;
         NirvexMain app;
         app.Main(dir.filePath(QStringLiteral("nirvex.INI")));
+        frmMain& f = *app.MainForm;
         QStringList shown;
+        QStringList expected;
         const InfoBox::Hook previous = InfoBox::setHook(
             [&](const QString& title, const QString& text) { shown << title + '|' + text; });
-        frmMain& form = *app.MainForm;
-        const QHash<QString, QAction*> items = {
-            {QStringLiteral("mnuFileNew"), form.mnuFileNew},
-            {QStringLiteral("mnuFileClose"), form.mnuFileClose},
-            {QStringLiteral("mnuFileSave"), form.mnuFileSave},
-            {QStringLiteral("mnuFileSaveAs"), form.mnuFileSaveAs},
-            {QStringLiteral("mnuFileProperties"), form.mnuFileProperties},
-            {QStringLiteral("mnuFilePrintPreview"), form.mnuFilePrintPreview},
-            {QStringLiteral("mnuFilePrint"), form.mnuFilePrint},
-            {QStringLiteral("mnuViewRefresh"), form.mnuViewRefresh},
+        const std::pair<QAction*, const char*> placeholders[] = {
+            {f.mnuFileNew, "mnuFileNew"},
+            {f.mnuFileClose, "mnuFileClose"},
+            {f.mnuFileSave, "mnuFileSave"},
+            {f.mnuFileSaveAs, "mnuFileSaveAs"},
+            {f.mnuFileProperties, "mnuFileProperties"},
+            {f.mnuFilePrintPreview, "mnuFilePrintPreview"},
+            {f.mnuFilePrint, "mnuFilePrint"},
+            {f.mnuViewRefresh, "mnuViewRefresh"},
         };
-        QAction* action = items.value(item);
-        QVERIFY2(action, qPrintable(item));
-        QVERIFY(!action->isVisible());
-        action->trigger();
+        bool allHidden = true;
+        for (const auto& [action, name] : placeholders) {
+            allHidden &= !action->isVisible();
+            action->trigger();
+            expected << QStringLiteral("Nirvex| '%1_Click' のｺｰﾄﾞを追加します。").arg(name);
+        }
+        f.mnuHelpContents->trigger(); // the help window, not a message box
         InfoBox::setHook(previous);
-        QCOMPARE(shown, QStringList{QStringLiteral("Nirvex| '") + item +
-                                    QStringLiteral("_Click' のｺｰﾄﾞを追加します。")});
-        QCOMPARE(MenuCommands::placeholderMessage(item), shown.first().section('|', 1));
-    }
-
-    void contentsOpensTheHelpWindowNotAMessageBox()
-    {
-        QTemporaryDir dir;
-        NirvexMain app;
-        app.Main(dir.filePath(QStringLiteral("nirvex.INI")));
-        int boxes = 0;
-        const InfoBox::Hook previous =
-            InfoBox::setHook([&](const QString&, const QString&) { ++boxes; });
-        app.MainForm->mnuHelpContents->trigger();
-        InfoBox::setHook(previous);
-        HelpWindow* help = app.MainForm->findChild<HelpWindow*>();
-        QVERIFY(help);
-        QVERIFY(help->isVisible());
-        QCOMPARE(boxes, 0);
+        QVERIFY(allHidden);
+        QCOMPARE(shown, expected);
+        HelpWindow* help = f.findChild<HelpWindow*>();
+        QVERIFY(help && help->isVisible());
         help->close();
     }
 };

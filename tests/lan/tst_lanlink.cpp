@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -70,7 +69,6 @@ private slots:
         };
         row("DATA", "DATA:2:4142\n", true, "AB", false, true, false);
         row("DATA while the port is closed", "DATA:2:4142\n", false, "", false, true, false);
-        row("count 0", "DATA:0:41\n", true, "", false, true, false);
         row("over-long line dropped, the next kept", QString(40000, u'4') + "\nDATA:1:41\n", true,
             "A", false, true, false);
         row("CTS on", "CTRL:CTS:ON\n", true, "", true, true, false);
@@ -79,9 +77,7 @@ private slots:
         row("DSR off", "CTRL:DSR:OFF\n", true, "", false, false, false);
         row("other case or signal", "CTRL:cts:ON\nCTRL:RI:ON\ndata:1:41\nCTRL:DSR\n\n", true, "",
             false, false, false);
-        row("AUTH:1.0", "AUTH:1.0\n", true, "", false, true, false, refused);
         row("AUTH:01", "AUTH:01\n", true, "", false, true, false, refused);
-        row("AUTH:", "AUTH:\n", true, "", false, true, true);
         row("AUTH", "AUTH\n", false, "", false, true, true);
         row("AUTH:abc", "AUTH:abc\n", true, "", false, true, true);
         row("AUTH:7", "AUTH:7\n", true, "", false, true, false, hostError + "7]");
@@ -119,12 +115,14 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("number");
-        QTest::newRow("digits") << "1000" << 1000;
         QTest::newRow("blanks and a tail") << "  1001abc" << 1001;
         QTest::newRow("half to even") << "1002.5" << 1002;
         QTest::newRow("letters") << "abc" << 0;
-        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("-0.5 to even") << "-0.5" << 0;
         QTest::newRow("beyond 32 bits") << "99999999999" << -1;
+        QTest::newRow("2^63") << "9223372036854775808" << -1;
+        QTest::newRow("-2^63") << "-9223372036854775808" << -1;
+        QTest::newRow("infinite") << "1e400" << -1;
     }
     void portNumbers()
     {
@@ -180,18 +178,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(h.host.lines(), before, Patience);
         QCOMPARE(h.c.app.SendCount, 3);
 
-        QSignalSpy rows(&h.c.w->Lan, &LanLink::listRowReceived);
-        h.host.send(reply + "LIST:id:key:host.example\n");
-        QTRY_COMPARE_WITH_TIMEOUT(rows.count(), 1, Patience);
-        QCOMPARE(rows.at(0), (QVariantList{"id", "key", "host.example"}));
-        if (status.isEmpty()) { // the collected bytes leave at once, then flow as they come
-            QVERIFY(h.c.lampOn() && h.c.w->Authenticated);
-            QTRY_COMPARE(h.host.data(), QByteArray("abc"));
-            QVERIFY(h.port.pushBytes("def"));
-            h.c.w->tmrSer->setInterval(1);
-            QTRY_COMPARE_WITH_TIMEOUT(h.host.data(), QByteArray("abcdef"), Patience);
+        h.host.send(reply);
+        if (status.isEmpty()) { // the collected bytes leave at once
+            QTRY_VERIFY_WITH_TIMEOUT(h.c.lampOn() && h.c.w->Authenticated, Patience);
+            QTRY_COMPARE_WITH_TIMEOUT(h.host.data(), QByteArray("abc"), Patience);
         } else {
-            QCOMPARE(h.c.status(), status);
+            QTRY_COMPARE_WITH_TIMEOUT(h.c.status(), status, Patience);
             QVERIFY(!h.c.w->Authenticated && !h.c.lampOn());
             QCOMPARE(h.c.app.SendCount, 3);
         }
