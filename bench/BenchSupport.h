@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -202,24 +203,38 @@ inline void setFraming8N1(QComboBox* speed, QComboBox* parity, QComboBox* bits, 
     stopBits->setCurrentText(QStringLiteral("1"));
 }
 
-// The body of a child process that is one copy of Nirvex: a loaded main window on a temporary
-// profile whose [Ports] section holds portLines ("COM1=/dev/pts/3\n..."), set up by configure
-// and started with its run button's handler. Says "ready" once running and ends, stopping the
-// relay, when its standard input closes.
-inline int runCopy(const QString& portLines, const std::function<void(frmMain&)>& configure)
-{
+// A loaded main window on a temporary profile whose [Ports] section holds portLines
+// ("COM1=/dev/pts/3\n..."); present devices are not listed. ok is false when the profile could
+// not be written.
+struct BenchWindow {
+    explicit BenchWindow(const QString& portLines)
+    {
+        nirvex.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
+        QFile profile(nirvex.IniPath);
+        ok = profile.open(QIODevice::WriteOnly) &&
+             profile.write((QStringLiteral("[Ports]\n") + portLines).toUtf8()) > 0;
+        profile.close();
+        nirvex.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+        window = std::make_unique<frmMain>(nirvex);
+        window->Load();
+    }
+
     QTemporaryDir dir;
     NirvexMain nirvex;
-    nirvex.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
-    {
-        QFile profile(nirvex.IniPath);
-        if (!profile.open(QIODevice::WriteOnly))
-            return 1;
-        profile.write((QStringLiteral("[Ports]\n") + portLines).toUtf8());
-    }
-    nirvex.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
-    frmMain window(nirvex);
-    window.Load();
+    std::unique_ptr<frmMain> window;
+    bool ok = false;
+};
+
+// The body of a child process that is one copy of Nirvex: a BenchWindow on portLines, set up by
+// configure and started with its run button's handler. Says "ready" once running and ends,
+// stopping the relay, when its standard input closes.
+inline int runCopy(const QString& portLines, const std::function<void(frmMain&)>& configure)
+{
+    BenchWindow copy(portLines);
+    if (!copy.ok)
+        return 1;
+    frmMain& window = *copy.window;
+    NirvexMain& nirvex = copy.nirvex;
     configure(window);
     window.Relay.cmdRun_Click();
     if (!nirvex.RelayRunning)

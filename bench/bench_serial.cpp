@@ -78,18 +78,11 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    QTemporaryDir dir;
-    NirvexMain nirvex;
-    nirvex.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
-    {
-        QFile profile(nirvex.IniPath);
-        if (!profile.open(QIODevice::WriteOnly))
-            return 1;
-        profile.write(QStringLiteral("[Ports]\nCOM1=%1\nCOM2=%2\n").arg(a.slave, b.slave).toUtf8());
-    }
-    nirvex.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
-    frmMain window(nirvex);
-    window.Load();
+    BenchWindow copy(QStringLiteral("COM1=%1\nCOM2=%2\n").arg(a.slave, b.slave));
+    if (!copy.ok)
+        return 1;
+    NirvexMain& nirvex = copy.nirvex;
+    frmMain& window = *copy.window;
 
     // One fill probes COM1 to COM255 (two of them mapped to pseudo-terminals here). The
     // baseline looks up the same 255 numbers and opens and closes each mapped device, the least
