@@ -246,12 +246,17 @@ void LanLink::ResumeReceiving()
         ReceiveText(std::exchange(heldSocket, nullptr)->GetData());
 }
 
+void LanLink::peerClosed(SocketControl* socket)
+{
+    if (heldSocket == socket) // what came before the close is still delivered
+        ResumeReceiving();
+    connectionEnded();
+    socket->Close();
+}
+
 void LanLink::wsocLan_Close()
 {
-    if (heldSocket == form.wsocLan) // what came before the close is still delivered
-        ReceiveText(std::exchange(heldSocket, nullptr)->GetData());
-    connectionEnded();
-    form.wsocLan->Close();
+    peerClosed(form.wsocLan);
 }
 
 void LanLink::wsocLan_Error(SocketErrorInfo& e)
@@ -274,10 +279,7 @@ void LanLink::wsocServer_DataArrival(qint64 bytesTotal)
 
 void LanLink::wsocServer_Close()
 {
-    if (heldSocket == form.wsocServer) // what came before the close is still delivered
-        ReceiveText(std::exchange(heldSocket, nullptr)->GetData());
-    connectionEnded();
-    form.wsocServer->Close();
+    peerClosed(form.wsocServer);
 }
 
 void LanLink::wsocServer_Error(SocketErrorInfo& e)

@@ -107,6 +107,8 @@ private:
     // Takes what the socket received, or leaves it there while the source port still has more
     // than SerialRelay::QueueLimit to send.
     void receiveFrom(SocketControl* socket);
+    // The peer of socket has closed: what it sent first is delivered, then the link ends.
+    void peerClosed(SocketControl* socket);
     void sendData(const uint8_t* bytes, int count);
     void endBatch();
     void sendBatched();
