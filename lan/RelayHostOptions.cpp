@@ -63,9 +63,10 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
         options.outcome = Outcome::Help;
         options.text = parser.helpText() +
                        QStringLiteral("\nReplies to AUTH: 0 logged in, 1 unknown ID or wrong key "
-                                      "(the connection is closed), 2 ID already logged in, 3 "
-                                      "malformed request.\nStops on SIGINT or SIGTERM. Events "
-                                      "are logged to standard error.\n");
+                                      "(the connection is closed), 3 malformed request; "
+                                      "several connections may log in with the same ID.\n"
+                                      "Stops on SIGINT or SIGTERM. Events are logged to "
+                                      "standard error.\n");
         return options;
     }
     if (parser.isSet(version)) {
@@ -114,4 +115,12 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
     }
     options.outcome = Outcome::Run;
     return options;
+}
+
+bool RelayHostOptions::admitsAnyone() const
+{
+    const QHostAddress& address = settings.address;
+    return accountsPath.isEmpty() &&
+           (address == QHostAddress::Any || address == QHostAddress::AnyIPv4 ||
+            address == QHostAddress::AnyIPv6);
 }

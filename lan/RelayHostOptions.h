@@ -14,6 +14,9 @@ public:
     // except the accounts themselves: accountsPath names the file when one is given.
     static RelayHostOptions parse(const QStringList& arguments);
 
+    // No accounts file and every address: any machine that reaches this one may log in.
+    bool admitsAnyone() const;
+
     Outcome outcome = Outcome::Error;
     RelayHostService::Settings settings;
     QString accountsPath;

@@ -16,8 +16,7 @@ public:
         Accepted = 0,
         // Unknown ID or wrong key; the connection is closed after the reply.
         Refused = 1,
-        // The ID is logged in on another connection.
-        AlreadyLoggedIn = 2,
+        // 2 is not used: an ID may be logged in on several connections at once.
         // Not "AUTH:ID:key": a field missing or extra (a colon in the ID or key), an empty ID,
         // or text that is not UTF-8.
         Malformed = 3,

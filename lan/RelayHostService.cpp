@@ -174,15 +174,6 @@ void RelayHostService::login(RelayHostClient* client, QByteArrayView line)
             close(client, QStringLiteral("ID refused"));
         return;
     }
-    RelayHostClient* holder = byId.value(login->id);
-    if (holder && holder != client) {
-        RelayHostLog::write(QStringLiteral("login refused %1: ID %2 already logged in on #%3")
-                                .arg(describe(client), shownId)
-                                .arg(holder->number()));
-        send(client, RelayHostProtocol::authReply(RelayHostProtocol::AlreadyLoggedIn));
-        return;
-    }
-
     logout(client);
     if (!send(client, RelayHostProtocol::authReply(RelayHostProtocol::Accepted)))
         return;
@@ -192,7 +183,6 @@ void RelayHostService::login(RelayHostClient* client, QByteArrayView line)
     group.append(client);
     client->group = &group;
     loggedIn.append(client);
-    byId.insert(client->id, client);
     client->socket()->setReadBufferSize(LoggedInReadBudget);
     RelayHostLog::write(
         QStringLiteral("login %1 (%2 in its group)").arg(describe(client)).arg(group.size()));
@@ -254,8 +244,6 @@ void RelayHostService::logout(RelayHostClient* client)
         groups.erase(client->key);
     client->group = nullptr;
     loggedIn.removeOne(client);
-    if (byId.value(client->id) == client)
-        byId.remove(client->id);
 }
 
 void RelayHostService::close(RelayHostClient* client, const QString& why)

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -22,9 +21,12 @@ class RelayHostClient;
 // copy goes to the other copies that logged in with the same key.
 //
 // Replies to "AUTH:ID:key": AUTH:0 logged in; AUTH:1 unknown ID or wrong key (only with an
-// accounts list), the connection is then closed once the reply is sent; AUTH:2 the ID is logged
-// in on another connection; AUTH:3 malformed request. An AUTH on a logged-in connection moves it
-// to the new ID and group when accepted; codes 2 and 3 leave the earlier login in place.
+// accounts list), the connection is then closed once the reply is sent; AUTH:3 malformed request.
+// Several connections may log in with one ID, so that a copy whose old connection has not yet
+// been found dead gets back in at once; keepalive probes find such a connection within a minute
+// (RelayHostClient).
+// An AUTH on a logged-in connection moves it to the new ID and group when accepted; code 3
+// leaves the earlier login in place.
 // "LIST" and "LIST:ALL" are answered only to logged-in copies, in login order. Lines of a copy
 // that has not logged in are never relayed; one that has not logged in within the idle timeout,
 // or has sent more than 64 KiB without logging in, is closed. A copy whose unsent output grows
@@ -80,9 +82,8 @@ private:
     QTimer sweepTimer;
     QElapsedTimer clock;
     QSet<RelayHostClient*> clients;
-    // Logged-in clients in login order, and by ID.
+    // Logged-in clients in login order.
     QList<RelayHostClient*> loggedIn;
-    QHash<QString, RelayHostClient*> byId;
     // Logged-in clients by key, each group in login order.
     std::map<QString, QList<RelayHostClient*>> groups;
     QByteArray readBuffer;

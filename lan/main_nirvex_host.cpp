@@ -95,6 +95,10 @@ int main(int argc, char** argv)
                                 .arg(settings.accounts->size())
                                 .arg(options.accountsPath));
     }
+    if (options.admitsAnyone())
+        RelayHostLog::write(QStringLiteral("warning: no accounts file and listening on every "
+                                           "address: any ID may log in from any machine that "
+                                           "reaches this one (see --accounts and --listen)"));
     settings.maxConnections = fitDescriptorLimit(settings.maxConnections);
 
     UnixSignalNotifier stopSignals({SIGINT, SIGTERM});
