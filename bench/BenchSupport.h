@@ -7,6 +7,7 @@
 #include "app/frmMain.h"
 #include "lan/SocketControl.h"
 
+#include "tests/support/HeldPort.h"
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -18,7 +19,6 @@
 #include <QSocketNotifier>
 #include <QString>
 #include <QStringList>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtGlobal>
 #include <algorithm>
@@ -182,15 +182,6 @@ inline bool relayIsUp(int in, int out)
         drain(out);
     });
     return up;
-}
-
-// A port on 127.0.0.1 that nothing listens on at the moment.
-inline quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
 }
 
 // Sets one side's framing pickers to speed 8N1.

@@ -15,7 +15,6 @@
 #include <QProcess>
 #include <QRadioButton>
 #include <QSocketNotifier>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -116,7 +115,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const quint16 ourPort = freePort();
+    const HeldPort ourHeld;
+    const quint16 ourPort = ourHeld.number();
     QProcess server;
     QProcess client;
     if (!startLanCopy(server, 1, a.slave, ourPort) || !startLanCopy(client, 2, b.slave, ourPort) ||
@@ -125,7 +125,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const quint16 theirPort = freePort();
+    const HeldPort theirHeld;
+    const quint16 theirPort = theirHeld.number();
     const QString listen = QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(theirPort);
     const QString connect =
         QStringLiteral("TCP:127.0.0.1:%1,retry=100,interval=0.05").arg(theirPort);

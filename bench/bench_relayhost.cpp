@@ -1,6 +1,8 @@
 // Relay rate and memory per connection of nirvex-host, beside a plain socat TCP relay; then
 // 1000 idle copies held, 100 copies relaying in groups at once, and the service's other copies
 // measured while one copy floods and 500 strangers send junk without logging in.
+#include "tests/support/HeldPort.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -64,14 +66,6 @@ qint64 statusKiB(qint64 pid, const char* field)
             return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
 }
 
 // Sends `stream` on `from` and returns the seconds until `to` has received all of it, never
@@ -154,7 +148,8 @@ Rate measure(quint16 hostPort, const QByteArray& stream)
     }
 
     QTcpServer sink;
-    const quint16 relayPort = freePort();
+    const HeldPort held;
+    const quint16 relayPort = held.number();
     if (!sink.listen(QHostAddress::LocalHost, 0) || relayPort == 0)
         return rate;
     QProcess socat;

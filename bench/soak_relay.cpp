@@ -269,7 +269,8 @@ bool soakSerialLanSerial()
         std::fprintf(stderr, "no pseudo-terminals available\n");
         return false;
     }
-    const QString port = QString::number(freePort());
+    const HeldPort held;
+    const QString port = held.text();
     Copy server("server");
     Copy client("client");
     if (!startCopy(server.process, {QStringLiteral("--copy"), QStringLiteral("lan"),

@@ -1,4 +1,5 @@
 #include "CpuMeter.h"
+#include "HeldPort.h"
 #include "LanCopy.h"
 #include "PtyPair.h"
 #include "ScriptedPeer.h"
@@ -18,7 +19,6 @@
 #include <QProcess>
 #include <QRadioButton>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,13 +40,6 @@ QByteArray sample(qsizetype size, quint32 seed)
     for (char& b : bytes)
         b = char(random.generate());
     return bytes;
-}
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 // The bytes of a literal, NULs included.
@@ -182,7 +175,8 @@ private slots:
         QFETCH(int, role);
         PtyPair a;
         LanCopy me(a.slavePath(), role);
-        const QString port = QString::number(freePort());
+        const HeldPort held;
+        const QString port = held.text();
         std::unique_ptr<PtyPair> b;
         std::unique_ptr<LanCopy> peer;
         const auto startPeer = [&] {

@@ -1,3 +1,4 @@
+#include "HeldPort.h"
 #include "LanCopy.h"
 #include "ScriptedPeer.h"
 #include "TestRegistry.h"
@@ -13,7 +14,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -21,13 +21,6 @@ namespace {
 constexpr int Patience = 20000;
 const QString refused = QStringLiteral("IDが正しくないため、接続を拒否されました。");
 const QString hostError = QStringLiteral("ホストからエラーが通知されました。[");
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // A host-role copy on a fake source port, started against a scripted relay host.
 struct HostCopy {
@@ -91,7 +84,7 @@ private slots:
         QFETCH(QByteArray, written);
         FakeSerialPort port(QStringLiteral("fake:lanLines"));
         LanCopy c(port.path(), 1);
-        c.w->txtPort->setText(QString::number(freePort()));
+        c.w->txtPort->setText("0");
         if (open) {
             c.click();
             QVERIFY(port.isOpen());
@@ -134,7 +127,8 @@ private slots:
     {
         FakeSerialPort port(QStringLiteral("fake:lanError"));
         LanCopy c(port.path(), 2);
-        c.w->txtServerPort->setText(QString::number(freePort()));
+        const HeldPort refusing;
+        c.w->txtServerPort->setText(refusing.text());
         QList<bool> cancelled; // as a later handler sees it
         connect(c.w->wsocLan, &SocketControl::Error, this,
                 [&](SocketErrorInfo& e) { cancelled << e.CancelDisplay; });

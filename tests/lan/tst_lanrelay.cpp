@@ -10,20 +10,12 @@
 
 #include <QLineEdit>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
 namespace {
 
 constexpr int Patience = 20000;
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 QByteArray randomBytes(qsizetype size)
 {
@@ -41,11 +33,10 @@ struct LinkedCopies {
     LinkedCopies(const QString& serverSource, const QString& clientSource)
         : server(serverSource, 1), client(clientSource, 2)
     {
-        const QString port = QString::number(freePort());
-        server.w->txtPort->setText(port);
-        client.w->txtServerPort->setText(port);
+        server.w->txtPort->setText(QStringLiteral("0"));
         client.w->cmbDest->setEditText(QStringLiteral("127.0.0.1"));
         server.click();
+        client.w->txtServerPort->setText(QString::number(server.w->wsocLan->LocalPort()));
         client.click();
     }
     bool up() const { return server.lampOn() && client.lampOn(); }
@@ -114,10 +105,10 @@ private slots:
     {
         PtyPair a;
         LanCopy c(a.slavePath(), 1);
-        const int port = freePort();
-        c.w->txtPort->setText(QString::number(port));
+        c.w->txtPort->setText(QStringLiteral("0"));
         c.click();
-        QCOMPARE(c.w->wsocLan->LocalPort(), port);
+        const int port = c.w->wsocLan->LocalPort();
+        QVERIFY(port > 0);
         QTcpSocket first, second, third;
         first.connectToHost(QHostAddress::LocalHost, quint16(port));
         QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && c.listEnabled(), Patience);
