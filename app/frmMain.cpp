@@ -19,6 +19,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFont>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -316,6 +317,10 @@ void frmMain::buildControls()
     cmbDest = new DropDownComboBox(frmClient);
     cmbDest->setEditable(true);
     cmbDest->setInsertPolicy(QComboBox::NoInsert);
+    // Earlier destinations are offered in a popup, never written into the typed text, and only
+    // an exact match selects a list entry.
+    cmbDest->completer()->setCompletionMode(QCompleter::PopupCompletion);
+    cmbDest->completer()->setCaseSensitivity(Qt::CaseSensitive);
     cmbDest->setEditText(QStringLiteral("127.0.0.1"));
     place(cmbDest, 120, 600, 2535, 300);
     txtServerPort = makeText(frmClient, QStringLiteral("1000"), 1560, 960, 615);
