@@ -398,9 +398,10 @@ void frmMain::buildSerialRelay()
         port->setRTSEnable(false);
     }
 
-    connect(cmbComPort, &DropDownComboBox::DropDown, this, [this] { Relay.cmbComPort_DropDown(); });
+    connect(cmbComPort, &DropDownComboBox::DropDown, this,
+            [this] { Relay.PortListDropDown(SerialRelay::Picker::Source); });
     connect(cmbComPort2, &DropDownComboBox::DropDown, this,
-            [this] { Relay.cmbComPort2_DropDown(); });
+            [this] { Relay.PortListDropDown(SerialRelay::Picker::Destination); });
     connect(optSerial, &QRadioButton::toggled, this, [this] { Relay.optSerial_Click(); });
     connect(optLan, &QRadioButton::toggled, this, [this] { Relay.optLan_Click(); });
     connect(optServer, &QRadioButton::toggled, this, [this] { Relay.optServer_Click(); });
