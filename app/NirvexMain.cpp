@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "app/ProfileFile.h"
+#include "app/StatusBar.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
 #include "lan/frmList.h"
@@ -29,6 +30,7 @@ void NirvexMain::Main(const QString& iniPath)
         QFile touch(IniPath);
         touch.open(QIODevice::Append);
     }
+    ProfileWritable = ProfileFile::canWrite(IniPath);
 
     QApplication::setWindowIcon(AppInfo::icon());
     auto splash = std::make_unique<frmSplash>();
@@ -38,6 +40,8 @@ void NirvexMain::Main(const QString& iniPath)
     mainWindow = std::make_unique<frmMain>(*this);
     MainForm = mainWindow.get();
     MainForm->Load();
+    if (!ProfileWritable)
+        MainForm->sbStatusBar->setPanelText(QStringLiteral("status"), SettingsNotKeptText);
 
     listWindow = std::make_unique<frmList>(*this);
     ListForm = listWindow.get();
@@ -62,13 +66,13 @@ QString NirvexMain::profilePathFor(const QString& executablePath)
 QString NirvexMain::resolveProfilePath(const QString& executablePath)
 {
     const QString beside = profilePathFor(executablePath);
+    if (QFileInfo::exists(beside))
+        return beside;
     {
         QFile probe(beside);
-        const bool existed = probe.exists();
         if (probe.open(QIODevice::Append)) {
             probe.close();
-            if (!existed)
-                probe.remove();
+            probe.remove();
             return beside;
         }
     }
@@ -109,6 +113,8 @@ QString NirvexMain::GetIniSetting(const QString& section, const QString& key, do
 void NirvexMain::SaveIniSetting(const QString& section, const QString& key,
                                 const QString& value) const
 {
+    if (!ProfileWritable)
+        return;
     ProfileFile::writeValue(IniPath, section, key, value);
 }
 

@@ -26,8 +26,8 @@ public:
 
     // Profile file beside the executable: folder, "/", name without extension, ".INI".
     static QString profilePathFor(const QString& executablePath);
-    // The profile path to use: beside the executable when that file can be opened for
-    // appending, otherwise the same name under $XDG_CONFIG_HOME/nirvex/.
+    // The profile path to use: beside the executable when that file exists, whatever its mode,
+    // or can be created there; otherwise the same name under $XDG_CONFIG_HOME/nirvex/.
     static QString resolveProfilePath(const QString& executablePath);
 
     QString GetIniSetting(const QString& section, const QString& key, const QString& def) const;
@@ -36,6 +36,7 @@ public:
     QString GetIniSetting(const QString& section, const QString& key, int def) const;
     QString GetIniSetting(const QString& section, const QString& key, double def) const;
 
+    // Stores nothing while the profile cannot be written (ProfileWritable false).
     void SaveIniSetting(const QString& section, const QString& key, const QString& value) const;
     void SaveIniSetting(const QString& section, const QString& key, const char* value) const;
     void SaveIniSetting(const QString& section, const QString& key, long long value) const;
@@ -44,6 +45,8 @@ public:
     void SaveIniSetting(const QString& section, const QString& key, float value) const;
 
     QString IniPath;
+    // Whether settings can be stored in the profile at IniPath; set by Main.
+    bool ProfileWritable = true;
     frmMain* MainForm = nullptr;
     frmList* ListForm = nullptr;
     int32_t DestType = 0;
@@ -53,6 +56,10 @@ public:
     int16_t SendCount = 0;
     // COM numbers of this copy's serial ports, loaded with the main window.
     PortTable Ports;
+
+    // Status text of a run whose profile cannot be written.
+    static inline const QString SettingsNotKeptText =
+        QStringLiteral("設定ファイルに書き込めないため、設定は保存されません。");
 
 private:
     std::unique_ptr<frmMain> mainWindow;

@@ -487,6 +487,16 @@ QString ProfileFile::readValue(const QString& path, const QString& section, cons
     return valueIn(*bytes, section, key, def);
 }
 
+bool ProfileFile::canWrite(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return info.isFile() && info.isReadable() && info.isWritable() &&
+               info.size() <= MaxFileBytes;
+    const QFileInfo folder(info.absolutePath());
+    return folder.isDir() && folder.isWritable() && folder.isExecutable();
+}
+
 QList<std::pair<QString, QString>> ProfileFile::readSection(const QString& path,
                                                             const QString& section)
 {
@@ -509,8 +519,10 @@ bool ProfileFile::writeValue(const QString& path, const QString& section, const 
         return false;
     if (exists && *updated == *bytes)
         return true;
-    // The new contents go to a temporary file that replaces the old one only when complete.
+    // The new contents go to a temporary file that replaces the old one only when complete;
+    // where the folder takes no temporary file, the file itself is rewritten.
     QSaveFile file(path);
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     if (file.write(*updated) != updated->size()) {

@@ -34,6 +34,10 @@ public:
     // in which case the file is left as it was. Line breaks and NULs in value become blanks.
     static bool writeValue(const QString& path, const QString& section, const QString& key,
                            const QString& value);
+    // Whether writeValue() can store values at path: an existing file that this user may read
+    // and write and that is within MaxFileBytes, or a missing file whose folder takes new files.
+    // A file in a folder that takes no new files is written in place.
+    static bool canWrite(const QString& path);
     // Every key=value line of a section, in file order.
     static QList<std::pair<QString, QString>> readSection(const QString& path,
                                                           const QString& section);

@@ -19,6 +19,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFont>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -316,6 +317,10 @@ void frmMain::buildControls()
     cmbDest = new DropDownComboBox(frmClient);
     cmbDest->setEditable(true);
     cmbDest->setInsertPolicy(QComboBox::NoInsert);
+    // Earlier destinations are offered in a popup, never written into the typed text, and only
+    // an exact match selects a list entry.
+    cmbDest->completer()->setCompletionMode(QCompleter::PopupCompletion);
+    cmbDest->completer()->setCaseSensitivity(Qt::CaseSensitive);
     cmbDest->setEditText(QStringLiteral("127.0.0.1"));
     place(cmbDest, 120, 600, 2535, 300);
     txtServerPort = makeText(frmClient, QStringLiteral("1000"), 1560, 960, 615);
@@ -393,9 +398,10 @@ void frmMain::buildSerialRelay()
         port->setRTSEnable(false);
     }
 
-    connect(cmbComPort, &DropDownComboBox::DropDown, this, [this] { Relay.cmbComPort_DropDown(); });
+    connect(cmbComPort, &DropDownComboBox::DropDown, this,
+            [this] { Relay.PortListDropDown(SerialRelay::Picker::Source); });
     connect(cmbComPort2, &DropDownComboBox::DropDown, this,
-            [this] { Relay.cmbComPort2_DropDown(); });
+            [this] { Relay.PortListDropDown(SerialRelay::Picker::Destination); });
     connect(optSerial, &QRadioButton::toggled, this, [this] { Relay.optSerial_Click(); });
     connect(optLan, &QRadioButton::toggled, this, [this] { Relay.optLan_Click(); });
     connect(optServer, &QRadioButton::toggled, this, [this] { Relay.optServer_Click(); });

@@ -116,6 +116,11 @@ void PortTable::assign(const QList<std::pair<QString, QString>>& profileEntries)
             entries.insert(n, value.trimmed());
     }
 
+    numberNewDevices();
+}
+
+void PortTable::numberNewDevices()
+{
     QSet<QString> mapped;
     for (const QString& path : std::as_const(entries))
         if (!path.isEmpty())

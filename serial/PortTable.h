@@ -38,6 +38,9 @@ public:
     // present. Keys other than COM1 to COM255 are ignored; an entry with an empty value keeps
     // its number unmapped.
     void assign(const QList<std::pair<QString, QString>>& profileEntries);
+    // Gives the lowest free numbers to devices present now that have none yet (a device plugged
+    // in since the load); every number already given stays. save() writes them.
+    void numberNewDevices();
 
     // The device path of port n; empty when n has no entry.
     QString devicePath(int n) const { return entries.value(n); }
@@ -45,7 +48,7 @@ public:
     void setEntry(int n, const QString& path);
     // Every mapped number and its path, in ascending order.
     QMap<int, QString> allEntries() const;
-    // The entries the last assign() made that save() would write.
+    // The entries made since the last assign() that save() would write.
     QMap<int, QString> newEntries() const { return added; }
 
     // The key of port n in the profile ("COM3"), and the port number of such a key (0 when it

@@ -12,6 +12,7 @@
 #include "lan/LanLink.h"
 #include "lan/SocketControl.h"
 #include "serial/CharacterTime.h"
+#include "serial/PortAccess.h"
 #include "serial/PortTable.h"
 #include "serial/SerialDevice.h"
 #include "serial/SerialPortControl.h"
@@ -60,12 +61,15 @@ void SerialRelay::FillPortList(DropDownComboBox* list, const SerialPortControl* 
 {
     const QString remembered = list->currentText();
     QStringList items;
+    deniedGroups.clear();
     for (int n = PortTable::FirstPort; n <= PortTable::LastPort; ++n) {
         const int result = probing->probe(n);
         const QString item =
             PortItemText(n, result, n == ExtractNumber(other->currentText()), picker);
         if (!item.isEmpty())
             items.append(item);
+        else if (result == ComError::HardwareUnavailable && probing->table())
+            deniedGroups.append(PortAccess::DeniedGroup(probing->table()->devicePath(n)));
     }
     list->clear();
     list->addItems(items);
@@ -81,6 +85,17 @@ void SerialRelay::cmbComPort_DropDown()
 void SerialRelay::cmbComPort2_DropDown()
 {
     FillPortList(form.cmbComPort2, form.comDest, form.cmbComPort, Picker::Destination);
+}
+
+void SerialRelay::PortListDropDown(Picker picker)
+{
+    app.Ports.numberNewDevices();
+    picker == Picker::Source ? cmbComPort_DropDown() : cmbComPort2_DropDown();
+    const QString note = PortAccess::Note(deniedGroups);
+    if (accessNoted || note.isEmpty())
+        return;
+    accessNoted = true;
+    showStatus(note);
 }
 
 void SerialRelay::optSerial_Click()

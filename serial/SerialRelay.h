@@ -29,6 +29,10 @@ public:
                       const QComboBox* other, Picker picker);
     void cmbComPort_DropDown();
     void cmbComPort2_DropDown();
+    // The user opens a picker's list: numbers the devices plugged in since the last look,
+    // refills the picker, and says once per run on the status panel that devices exist that
+    // this user may not open, naming their group.
+    void PortListDropDown(Picker picker);
 
     void optSerial_Click();
     void optLan_Click();
@@ -93,6 +97,9 @@ private:
     void checkHeldSoon();
     void resumeHeld();
 
+    // Groups owning the devices the last fill found but may not open.
+    QStringList deniedGroups;
+    bool accessNoted = false;
     bool sourceHeld = false;
     bool destinationHeld = false;
     bool checkScheduled = false;

@@ -1,3 +1,5 @@
+#include "LanCopy.h"
+#include "ScriptedPeer.h"
 #include "TestRegistry.h"
 
 #include "app/ColorButton.h"
@@ -7,6 +9,7 @@
 #include "app/StatusBar.h"
 #include "app/Twips.h"
 #include "app/frmMain.h"
+#include "serial/FakeSerialPort.h"
 
 #include <QAction>
 #include <QApplication>
@@ -72,6 +75,43 @@ private slots:
         w.cmbDest->lineEdit()->setText(QStringLiteral("10.1.2.3"));
         QTest::keyClick(w.cmbDest->lineEdit(), Qt::Key_Return);
         QCOMPARE(w.cmbDest->count(), 0);
+    }
+
+    // The host typed in the destination box is the one the client connects to and stores,
+    // whatever earlier hosts it resembles.
+    void typedDestination_data()
+    {
+        QTest::addColumn<QString>("earlier");
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("prefix of an earlier host") << QString("127.0.0.12") << QString("127.0.0.1");
+        QTest::newRow("earlier host in capitals") << QString("LOCALHOST") << QString("localhost");
+    }
+    void typedDestination()
+    {
+        QFETCH(QString, earlier);
+        QFETCH(QString, typed);
+        FakeSerialPort source(QStringLiteral("fake:typedDestination"));
+        ScriptedPeer peer;
+        LanCopy c(source.path(), 2);
+        c.w->cmbDest->addItem(earlier);
+        c.w->txtServerPort->setText(QString::number(peer.port()));
+        c.w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(c.w.get()));
+        QLineEdit* edit = c.w->cmbDest->lineEdit();
+        edit->setFocus();
+        edit->clear();
+        // Keys reach the window as the user's do, so an open popup of matches sees them first.
+        for (const QChar ch : typed)
+            QTest::keyClick(c.w->windowHandle(), ch.toLatin1());
+        QTest::keyClick(c.w->windowHandle(), Qt::Key_Return);
+        c.click();
+        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && peer.connected(), 20000);
+        c.w->close();
+        for (const auto& [key, value] : {std::pair{"Server0", typed},
+                                         {"Server1", typed},
+                                         {"Server2", earlier},
+                                         {"ServerNum", QString("2")}})
+            QCOMPARE(c.app.GetIniSetting("Settings", key, ""), value);
     }
 
     void tabOrder()

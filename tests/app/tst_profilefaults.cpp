@@ -1,3 +1,4 @@
+#include "AsUser.h"
 #include "TestRegistry.h"
 
 #include "app/NirvexMain.h"
@@ -16,11 +17,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include <unistd.h>
+#include <optional>
 
 namespace {
 
 enum Access { Writable, ReadOnlyFile, ReadOnlyFolder };
+
+const QString NotKept = "設定ファイルに書き込めないため、設定は保存されません。";
 
 const QString Defaults = "cmbBPS=9600;cmbParity=None;cmbBits=8;cmbStopBits=1;cmbBPS2=9600;"
                          "cmbParity2=None;cmbBits2=8;cmbStopBits2=1;txtID=Guest;txtKey=Vorm;"
@@ -45,26 +48,6 @@ QByteArray bytesOf(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
-// Permissions do not bind root: a root test run hands the paths to "nobody" and does the
-// program's part as that user.
-struct AsUser {
-    const bool switched;
-    explicit AsUser(const QStringList& paths) : switched(geteuid() == 0 && !paths.isEmpty())
-    {
-        if (!switched)
-            return;
-        for (const QString& path : paths)
-            QVERIFY(chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
-        // The real ids change too, since access() checks those; the saved ones allow the return.
-        QVERIFY(setresgid(65534, 65534, 0) == 0 && setresuid(65534, 65534, 0) == 0);
-    }
-    ~AsUser()
-    {
-        if (switched && (setresuid(0, 0, 0) != 0 || setresgid(0, 0, 0) != 0))
-            qFatal("cannot return to root");
-    }
-};
 
 // One start of the program on the profile, up to the close of its main window.
 struct Run {
@@ -181,8 +164,9 @@ private slots:
         QFETCH(QByteArray, tail);
         QFETCH(int, access);
         QFETCH(QString, state);
-        // Huge files and files the program may not write are left as they were.
-        const bool rewritten = access == Writable && fillBytes == 0;
+        // Huge files and files the program may not write are left as they were, and the
+        // status panel says so; a file in a folder that takes no temporary file is written.
+        const bool kept = access != ReadOnlyFile && fillBytes == 0;
 
         QTemporaryDir dir;
         const QString path = dir.filePath("nirvex.INI");
@@ -201,7 +185,11 @@ private slots:
         if (access == ReadOnlyFile)
             QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadOther));
         {
-            AsUser user(access != Writable ? QStringList{dir.path(), path} : QStringList());
+            std::optional<AsUser> user;
+            if (access != Writable)
+                user.emplace(QStringList{dir.path(), path});
+            if (user && !user->ok())
+                QSKIP("running as root and cannot become an unprivileged user");
             if (access == ReadOnlyFolder)
                 QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
             for (int pass = 0; pass < 2; ++pass) { // the second start sees what the first stored
@@ -211,7 +199,8 @@ private slots:
                 if (QTest::currentTestFailed())
                     return;
                 QVERIFY(!QApplication::activeModalWidget());
-                QCOMPARE(run.app.MainForm->sbStatusBar->panelText("status"), QString("ｽﾃｰﾀｽ"));
+                QCOMPARE(run.app.MainForm->sbStatusBar->panelText("status"),
+                         kept ? QString("ｽﾃｰﾀｽ") : NotKept);
                 run.app.MainForm->close();
             }
             QFile::setPermissions(dir.path(),
@@ -219,9 +208,55 @@ private slots:
         }
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{"nirvex.INI"});
-        QCOMPARE(hashOf(path) != hash, rewritten);
-        if (rewritten)
+        QCOMPARE(hashOf(path) != hash, kept);
+        if (kept)
             checkLinesKept(before, bytesOf(path));
+    }
+
+    // A profile beside the program is the one used whatever the modes of it and its folder;
+    // only a missing one that cannot be made there moves to the user's configuration folder.
+    void profileBesideProgram_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<int>("access");
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("read-only file") << true << int(ReadOnlyFile) << true;
+        QTest::newRow("file in a read-only folder") << true << int(ReadOnlyFolder) << true;
+        QTest::newRow("none, read-only folder") << false << int(ReadOnlyFolder) << false;
+        QTest::newRow("none, writable folder") << false << int(Writable) << true;
+    }
+    void profileBesideProgram()
+    {
+        QFETCH(bool, exists);
+        QFETCH(int, access);
+        QFETCH(bool, beside);
+        QTemporaryDir program;
+        QTemporaryDir home;
+        const QString profile = program.filePath("nirvex.INI");
+        QStringList owned{program.path(), home.path()};
+        if (exists) {
+            QFile file(profile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            owned << profile;
+        }
+        if (access == ReadOnlyFile)
+            QVERIFY(QFile::setPermissions(profile, QFile::ReadOwner | QFile::ReadOther));
+        QString used;
+        {
+            AsUser user(owned);
+            if (!user.ok())
+                QSKIP("running as root and cannot become an unprivileged user");
+            if (access == ReadOnlyFolder)
+                QVERIFY(QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::ExeOwner));
+            const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+            qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+            used = NirvexMain::resolveProfilePath(program.filePath("nirvex"));
+            saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
+            QFile::setPermissions(program.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        QCOMPARE(used, beside ? profile : home.filePath("nirvex/nirvex.INI"));
+        QCOMPARE(QFile::exists(profile), exists);
     }
 };
 

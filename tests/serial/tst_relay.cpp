@@ -1,3 +1,4 @@
+#include "AsUser.h"
 #include "LanCopy.h"
 #include "PtyPair.h"
 #include "TestRegistry.h"
@@ -7,6 +8,7 @@
 #include "app/ExtractNumber.h"
 #include "app/IntervalTimer.h"
 #include "app/NirvexMain.h"
+#include "app/ProfileFile.h"
 #include "app/StatusBar.h"
 #include "app/TagLabel.h"
 #include "app/frmMain.h"
@@ -14,6 +16,7 @@
 #include "serial/SerialPortControl.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QRandomGenerator>
@@ -35,7 +38,9 @@ struct Copy {
     std::unique_ptr<frmMain> w;
     int beeps = 0;
 
-    explicit Copy(const QMap<int, QString>& ports, const QString& speed = QStringLiteral("9600"))
+    // lister: the devices found on the machine, none when not given.
+    explicit Copy(const QMap<int, QString>& ports, const QString& speed = QStringLiteral("9600"),
+                  PortTable::DeviceLister lister = {})
     {
         app.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
         QFile profile(app.IniPath);
@@ -44,7 +49,7 @@ struct Copy {
         for (auto it = ports.cbegin(); it != ports.cend(); ++it)
             profile.write(QStringLiteral("COM%1=%2\n").arg(it.key()).arg(it.value()).toUtf8());
         profile.close();
-        app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+        app.Ports.setDeviceLister(lister ? lister : [] { return QList<PortTable::Device>(); });
         w = std::make_unique<frmMain>(app);
         w->Load();
         w->Relay.Beep = [this] { ++beeps; };
@@ -69,6 +74,12 @@ struct Copy {
         }
     }
     void click() { QTest::mouseClick(w->cmdRun, Qt::LeftButton); }
+    // Opens and closes a picker's list as the user would.
+    static void dropDown(QComboBox* picker)
+    {
+        picker->showPopup();
+        picker->hidePopup();
+    }
     // Keeps the source timer from ending the burst until its interval is set again.
     void holdBurst() { w->tmrSer->setInterval(3600 * 1000); }
     QString status() const { return w->sbStatusBar->panelText(QStringLiteral("status")); }
@@ -271,6 +282,49 @@ private slots:
         c.w->cmbComPort->setCurrentText(QStringLiteral("COM7"));
         c.w->Relay.cmbComPort_DropDown();
         QCOMPARE(c.w->cmbComPort->currentText(), QStringLiteral("COM7"));
+    }
+
+    // A device plugged in after start-up is numbered when a list drops down; numbers given
+    // before stay, and the new one is kept in the profile.
+    void portPluggedInLater()
+    {
+        PtyPair mapped, early, late;
+        QVERIFY(mapped.isValid() && early.isValid() && late.isValid());
+        QList<PortTable::Device> present{{"early", early.slavePath()}};
+        Copy c({{2, mapped.slavePath()}}, QStringLiteral("9600"), [&present] { return present; });
+        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM1", "COM2"}));
+        present.append({"late", late.slavePath()});
+        c.dropDown(c.w->cmbComPort2);
+        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM1", "COM2", "COM3"}));
+        QCOMPARE(c.app.Ports.devicePath(1), early.slavePath());
+        QCOMPARE(c.app.Ports.devicePath(2), mapped.slavePath());
+        QCOMPARE(c.app.Ports.devicePath(3), late.slavePath());
+        c.w->close();
+        QCOMPARE(ProfileFile::readValue(c.app.IniPath, "Ports", "COM3", ""), late.slavePath());
+    }
+
+    // Devices this user may not open are not listed, and the first drop-down that meets them
+    // names the group that would let the user in, once; later drop-downs say nothing more.
+    void portRefusedToThisUser()
+    {
+        PtyPair one, two;
+        QVERIFY(one.isValid() && two.isValid());
+        Copy c({{4, one.slavePath()}, {6, two.slavePath()}});
+        QCOMPARE(c.items(c.w->cmbComPort), (QStringList{"COM4", "COM6"}));
+        const QString group = QFileInfo(one.slavePath()).group();
+        for (const PtyPair* pty : {&one, &two})
+            QVERIFY(QFile::setPermissions(pty->slavePath(), {}));
+        AsUser user;
+        if (!user.ok())
+            QSKIP("running as root and cannot become an unprivileged user");
+        c.dropDown(c.w->cmbComPort);
+        QCOMPARE(c.items(c.w->cmbComPort), QStringList());
+        QCOMPARE(c.status(), "シリアルポートを開く権限がありません。ユーザーを " + group +
+                                 " グループに追加してください。");
+        c.w->sbStatusBar->setPanelText(QStringLiteral("status"), QStringLiteral("ｽﾃｰﾀｽ"));
+        c.dropDown(c.w->cmbComPort2);
+        QCOMPARE(c.items(c.w->cmbComPort2), QStringList());
+        QCOMPARE(c.status(), QStringLiteral("ｽﾃｰﾀｽ"));
     }
 
     void refusedStarts_data()
