@@ -1,0 +1,153 @@
+#include "TestRegistry.h"
+#include "app/ProfileFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Patience = 60000;
+const QString Section = QStringLiteral("Settings");
+
+QString buildDir()
+{
+    return qEnvironmentVariable("NIRVEX_BUILD_DIR");
+}
+
+bool copyExecutable(const QString& from, const QString& to)
+{
+    return QDir().mkpath(QFileInfo(to).absolutePath()) && QFile::copy(from, to) &&
+           QFile::setPermissions(to, QFile::permissions(from) | QFile::ExeOwner);
+}
+
+// Environment for a program that is to find no display of its own.
+QProcessEnvironment withoutDisplay(const QString& runtimeDir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "NIRVEX_BUILD"})
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+    return env;
+}
+
+// Waits until the program has saved its screenshot, which it does once its window is up.
+bool waitForScreenshot(QProcess& process, QByteArray* output)
+{
+    for (int waited = 0; waited < Patience; waited += 100) {
+        process.waitForReadyRead(100);
+        *output += process.readAllStandardError();
+        if (output->contains("Screenshot saved to"))
+            return true;
+        if (process.state() == QProcess::NotRunning)
+            return false;
+    }
+    return false;
+}
+
+} // namespace
+
+// The nirvex program as a process on its own Xvfb: a stop signal, the display going away, and
+// the start script stopped either way all leave the profile holding every setting.
+class TestProgramExit : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        if (buildDir().isEmpty())
+            QSKIP("NIRVEX_BUILD_DIR is not set (ctest sets it)");
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+    }
+    void cleanup()
+    {
+        for (const pid_t child : std::as_const(children))
+            ::kill(child, SIGKILL);
+        children.clear();
+        if (group > 0)
+            ::kill(-group, SIGKILL);
+        group = 0;
+        for (auto* process : {program.get(), xvfb.get()})
+            if (process) {
+                process->kill();
+                process->waitForFinished(Patience);
+            }
+        program.reset();
+        xvfb.reset();
+        dir.reset();
+    }
+
+    void storesSettingsOnEveryExit_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("SIGTERM") << SIGTERM << 0;
+        QTest::newRow("SIGINT") << SIGINT << 0;
+        QTest::newRow("SIGHUP") << SIGHUP << 0;
+        // The window system plugin ends the program with status 1.
+        QTest::newRow("display gone") << 0 << 1;
+    }
+    void storesSettingsOnEveryExit()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(int, exitCode);
+        const QString exe = dir->filePath(QStringLiteral("nirvex"));
+        QVERIFY(copyExecutable(buildDir() + QStringLiteral("/nirvex"), exe));
+
+        xvfb = std::make_unique<QProcess>();
+        xvfb->start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24",
+                                             "-dpi", "96", "-nolisten", "tcp"});
+        QTRY_VERIFY_WITH_TIMEOUT(xvfb->canReadLine(), Patience);
+        const QByteArray display = xvfb->readLine().trimmed();
+
+        program = std::make_unique<QProcess>();
+        QProcessEnvironment env = withoutDisplay(dir->path());
+        env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + QString::fromLatin1(display));
+        env.insert(QStringLiteral("NIRVEX_SCREENSHOT"), dir->filePath(QStringLiteral("shot.png")));
+        program->setProcessEnvironment(env);
+        program->start(exe, {});
+        QByteArray output;
+        QVERIFY2(waitForScreenshot(*program, &output), output.constData());
+
+        if (signalNumber)
+            QCOMPARE(::kill(pid_t(program->processId()), signalNumber), 0);
+        else
+            xvfb->terminate();
+        QVERIFY(program->waitForFinished(Patience));
+        output += program->readAllStandardError();
+        QVERIFY2(program->exitStatus() == QProcess::NormalExit, output.constData());
+        QCOMPARE(program->exitCode(), exitCode);
+        verifyProfile(dir->filePath(QStringLiteral("nirvex.INI")));
+    }
+
+private:
+    void verifyProfile(const QString& path)
+    {
+        const auto value = [&](const char* key) {
+            return ProfileFile::readValue(path, Section, QString::fromUtf8(key), QString());
+        };
+        // The first-run place, to within a pixel at 96 dpi.
+        QVERIFY2(qAbs(value("MainLeft").toDouble() - 1000) <= 15, qPrintable(value("MainLeft")));
+        QVERIFY2(qAbs(value("MainTop").toDouble() - 1000) <= 15, qPrintable(value("MainTop")));
+        for (const char* key : {"MainWidth", "MainHeight", "ListWidth", "ListRowWidth0"})
+            QVERIFY2(value(key).toDouble() > 0, key);
+        QCOMPARE(value("HostID"), QStringLiteral("Guest"));
+        QCOMPARE(value("速度"), QStringLiteral("9600"));
+        QCOMPARE(value("DestType"), QStringLiteral("1"));
+    }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<QProcess> xvfb;
+    std::unique_ptr<QProcess> program;
+    pid_t group = 0;
+    QList<pid_t> children;
+};
+
+NIRVEX_TEST(TestProgramExit)
+#include "tst_programexit.moc"
