@@ -126,6 +126,58 @@ private slots:
         verifyProfile(dir->filePath(QStringLiteral("nirvex.INI")));
     }
 
+    // Ctrl+C reaches the whole process group, as a terminal sends it; kill reaches the script.
+    void startScriptStopsNirvexFirst_data()
+    {
+        QTest::addColumn<bool>("wholeGroup");
+        QTest::newRow("Ctrl+C") << true;
+        QTest::newRow("kill") << false;
+    }
+    void startScriptStopsNirvexFirst()
+    {
+        QFETCH(bool, wholeGroup);
+        const QString source = qEnvironmentVariable("NIRVEX_SOURCE_DIR");
+        if (source.isEmpty())
+            QSKIP("NIRVEX_SOURCE_DIR is not set (ctest sets it)");
+        // A tree of its own with the program already built: installing and building do nothing.
+        const QString scripts = dir->filePath(QStringLiteral("scripts"));
+        QVERIFY(QDir().mkpath(scripts));
+        QVERIFY(QFile::copy(source + QStringLiteral("/scripts/start.sh"),
+                            scripts + QStringLiteral("/start.sh")));
+        for (const char* name : {"/deps.sh", "/build.sh"}) {
+            QFile stub(scripts + QLatin1String(name));
+            QVERIFY(stub.open(QIODevice::WriteOnly));
+            stub.write("exit 0\n");
+        }
+        QVERIFY(copyExecutable(buildDir() + QStringLiteral("/nirvex"),
+                               dir->filePath(QStringLiteral("build/nirvex"))));
+
+        program = std::make_unique<QProcess>();
+        program->setProcessEnvironment(withoutDisplay(dir->path()));
+        program->setChildProcessModifier([] { ::setpgid(0, 0); });
+        program->start(QStringLiteral("bash"), {scripts + QStringLiteral("/start.sh")});
+        QByteArray output;
+        QVERIFY2(waitForScreenshot(*program, &output), output.constData());
+        QVERIFY(QFile::exists(dir->filePath(QStringLiteral("screenshots/nirvex.png"))));
+
+        group = pid_t(program->processId());
+        // Xvfb and Nirvex.
+        QFile childList(QStringLiteral("/proc/%1/task/%1/children").arg(group));
+        QVERIFY(childList.open(QIODevice::ReadOnly));
+        for (const QByteArray& child : childList.readAll().split(' '))
+            if (child.toInt() > 0)
+                children.append(child.toInt());
+        QCOMPARE(children.size(), 2);
+
+        QCOMPARE(::kill(wholeGroup ? -group : group, wholeGroup ? SIGINT : SIGTERM), 0);
+        QVERIFY(program->waitForFinished(Patience));
+        output += program->readAllStandardError();
+        QVERIFY2(program->exitCode() == 0, output.constData());
+        for (const pid_t child : std::as_const(children))
+            QTRY_VERIFY_WITH_TIMEOUT(::kill(child, 0) == -1 && errno == ESRCH, Patience);
+        verifyProfile(dir->filePath(QStringLiteral("build/nirvex.INI")));
+    }
+
 private:
     void verifyProfile(const QString& path)
     {
