@@ -16,16 +16,13 @@ namespace {
 constexpr int Patience = 60000;
 const QString Section = QStringLiteral("Settings");
 
-QString buildDir()
-{
-    return qEnvironmentVariable("NIRVEX_BUILD_DIR");
-}
-
-bool copyExecutable(const QString& from, const QString& to)
-{
-    return QDir().mkpath(QFileInfo(to).absolutePath()) && QFile::copy(from, to) &&
-           QFile::setPermissions(to, QFile::permissions(from) | QFile::ExeOwner);
-}
+// Runs a set-up helper and stops the test when it failed.
+#define CHECKED(call)                                                                              \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
 
 // Environment for a program that is to find no display of its own.
 QProcessEnvironment withoutDisplay(const QString& runtimeDir)
@@ -37,20 +34,6 @@ QProcessEnvironment withoutDisplay(const QString& runtimeDir)
     return env;
 }
 
-// Waits until the program has saved its screenshot, which it does once its window is up.
-bool waitForScreenshot(QProcess& process, QByteArray* output)
-{
-    for (int waited = 0; waited < Patience; waited += 100) {
-        process.waitForReadyRead(100);
-        *output += process.readAllStandardError();
-        if (output->contains("Screenshot saved to"))
-            return true;
-        if (process.state() == QProcess::NotRunning)
-            return false;
-    }
-    return false;
-}
-
 } // namespace
 
 // The nirvex program as a process on its own Xvfb: a stop signal, the display going away, and
@@ -60,7 +43,8 @@ class TestProgramExit : public QObject {
 private slots:
     void init()
     {
-        if (buildDir().isEmpty())
+        build = qEnvironmentVariable("NIRVEX_BUILD_DIR");
+        if (build.isEmpty())
             QSKIP("NIRVEX_BUILD_DIR is not set (ctest sets it)");
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
@@ -70,14 +54,6 @@ private slots:
         for (const pid_t child : std::as_const(children))
             ::kill(child, SIGKILL);
         children.clear();
-        if (group > 0)
-            ::kill(-group, SIGKILL);
-        group = 0;
-        for (auto* process : {program.get(), xvfb.get()})
-            if (process) {
-                process->kill();
-                process->waitForFinished(Patience);
-            }
         program.reset();
         xvfb.reset();
         dir.reset();
@@ -98,7 +74,7 @@ private slots:
         QFETCH(int, signalNumber);
         QFETCH(int, exitCode);
         const QString exe = dir->filePath(QStringLiteral("nirvex"));
-        QVERIFY(copyExecutable(buildDir() + QStringLiteral("/nirvex"), exe));
+        QVERIFY(QFile::copy(build + QStringLiteral("/nirvex"), exe));
 
         xvfb = std::make_unique<QProcess>();
         xvfb->start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24",
@@ -113,7 +89,7 @@ private slots:
         program->setProcessEnvironment(env);
         program->start(exe, {});
         QByteArray output;
-        QVERIFY2(waitForScreenshot(*program, &output), output.constData());
+        CHECKED(waitUntilUp(output));
 
         if (signalNumber)
             QCOMPARE(::kill(pid_t(program->processId()), signalNumber), 0);
@@ -151,18 +127,19 @@ private slots:
             QVERIFY(stub.open(QIODevice::WriteOnly));
             stub.write("exit 0\n");
         }
-        QVERIFY(copyExecutable(buildDir() + QStringLiteral("/nirvex"),
-                               dir->filePath(QStringLiteral("build/nirvex"))));
+        QVERIFY(QDir().mkpath(dir->filePath(QStringLiteral("build"))));
+        QVERIFY(QFile::copy(build + QStringLiteral("/nirvex"),
+                            dir->filePath(QStringLiteral("build/nirvex"))));
 
         program = std::make_unique<QProcess>();
         program->setProcessEnvironment(withoutDisplay(dir->path()));
         program->setChildProcessModifier([] { ::setpgid(0, 0); });
         program->start(QStringLiteral("bash"), {scripts + QStringLiteral("/start.sh")});
         QByteArray output;
-        QVERIFY2(waitForScreenshot(*program, &output), output.constData());
+        CHECKED(waitUntilUp(output));
         QVERIFY(QFile::exists(dir->filePath(QStringLiteral("screenshots/nirvex.png"))));
 
-        group = pid_t(program->processId());
+        const pid_t group = pid_t(program->processId());
         // Xvfb and Nirvex.
         QFile childList(QStringLiteral("/proc/%1/task/%1/children").arg(group));
         QVERIFY(childList.open(QIODevice::ReadOnly));
@@ -181,6 +158,15 @@ private slots:
     }
 
 private:
+    // The program saves its screenshot once its window is up.
+    void waitUntilUp(QByteArray& output)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (output += program->readAllStandardError()).contains("Screenshot") ||
+                program->state() == QProcess::NotRunning,
+            Patience);
+        QVERIFY2(output.contains("Screenshot saved to"), output.constData());
+    }
     void verifyProfile(const QString& path)
     {
         const auto value = [&](const char* key) {
@@ -196,10 +182,10 @@ private:
         QCOMPARE(value("DestType"), QStringLiteral("1"));
     }
 
+    QString build;
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<QProcess> xvfb;
     std::unique_ptr<QProcess> program;
-    pid_t group = 0;
     QList<pid_t> children;
 };
 
