@@ -1,6 +1,7 @@
 #include "TestRegistry.h"
 #include "app/ProfileFile.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -16,14 +17,6 @@ namespace {
 constexpr int Patience = 60000;
 const QString Section = QStringLiteral("Settings");
 
-// Runs a set-up helper and stops the test when it failed.
-#define CHECKED(call)                                                                              \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
-
 // Environment for a program that is to find no display of its own.
 QProcessEnvironment withoutDisplay(const QString& runtimeDir)
 {
@@ -32,6 +25,18 @@ QProcessEnvironment withoutDisplay(const QString& runtimeDir)
         env.remove(QLatin1String(name));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
     return env;
+}
+
+// The program saves its screenshot once its window is up.
+bool waitUntilUp(QProcess& process, QByteArray& output)
+{
+    const QDeadlineTimer deadline(Patience);
+    while (!(output += process.readAllStandardError()).contains("Screenshot saved to")) {
+        if (process.state() == QProcess::NotRunning || deadline.hasExpired())
+            return false;
+        process.waitForReadyRead(100);
+    }
+    return true;
 }
 
 } // namespace
@@ -89,7 +94,7 @@ private slots:
         program->setProcessEnvironment(env);
         program->start(exe, {});
         QByteArray output;
-        CHECKED(waitUntilUp(output));
+        QVERIFY2(waitUntilUp(*program, output), output.constData());
 
         if (signalNumber)
             QCOMPARE(::kill(pid_t(program->processId()), signalNumber), 0);
@@ -136,7 +141,7 @@ private slots:
         program->setChildProcessModifier([] { ::setpgid(0, 0); });
         program->start(QStringLiteral("bash"), {scripts + QStringLiteral("/start.sh")});
         QByteArray output;
-        CHECKED(waitUntilUp(output));
+        QVERIFY2(waitUntilUp(*program, output), output.constData());
         QVERIFY(QFile::exists(dir->filePath(QStringLiteral("screenshots/nirvex.png"))));
 
         const pid_t group = pid_t(program->processId());
@@ -158,15 +163,6 @@ private slots:
     }
 
 private:
-    // The program saves its screenshot once its window is up.
-    void waitUntilUp(QByteArray& output)
-    {
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (output += program->readAllStandardError()).contains("Screenshot") ||
-                program->state() == QProcess::NotRunning,
-            Patience);
-        QVERIFY2(output.contains("Screenshot saved to"), output.constData());
-    }
     void verifyProfile(const QString& path)
     {
         const auto value = [&](const char* key) {
