@@ -526,13 +526,28 @@ void frmMain::AddLoadedWindow(QWidget* window)
 
 void frmMain::Form_Unload()
 {
+    unload(true);
+}
+
+void frmMain::StoreWithoutClosing()
+{
+    if (!unloaded)
+        unload(false);
+}
+
+void frmMain::unload(bool closeWindows)
+{
     app.Ports.save(app.IniPath);
     MainSettings::Store(*this, app);
     for (qsizetype i = loadedWindows.size() - 1; i >= 0; --i) {
-        if (QWidget* window = loadedWindows.at(i))
+        QWidget* window = loadedWindows.at(i);
+        if (closeWindows && window)
             window->close();
+        else if (auto* list = qobject_cast<frmList*>(window))
+            list->Form_Unload();
     }
     outerGeometry.Store(dpi);
+    unloaded = true;
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)

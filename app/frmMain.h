@@ -43,6 +43,10 @@ public:
     void Form_Resize();
     // Stores the window's geometry and closes the other windows of this copy.
     void Form_Unload();
+    // Stores everything Form_Unload stores, the other windows' values included, without
+    // closing or otherwise touching a window: for a process that ends without its windows
+    // being closed (a lost display). Does nothing once Form_Unload has run.
+    void StoreWithoutClosing();
     // keyCode: Windows virtual-key code; shift: 1 Shift, 2 Ctrl, 4 Alt.
     void Form_KeyDown(int keyCode, int shift);
     void tmrHidden_Timer();
@@ -176,6 +180,7 @@ private:
     QGroupBox* makeFrame(QWidget* parent, double left, double top, double width, double height);
     void dockStatusBar();
     void previewKey(QWidget* receiver, QEvent* event);
+    void unload(bool closeWindows);
 
     NirvexMain& app;
     WindowGeometry outerGeometry;
@@ -185,6 +190,7 @@ private:
     QMenu* viewMenu = nullptr;
     QMenu* helpMenu = nullptr;
     QList<QPointer<QWidget>> loadedWindows;
+    bool unloaded = false;
     // The key event last previewed and the widget it last reached, to skip its propagation.
     const QEvent* previewedKey = nullptr;
     QPointer<QWidget> previewedReceiver;

@@ -1,4 +1,6 @@
 #include "app/NirvexMain.h"
+#include "app/frmMain.h"
+#include "lan/UnixSignalNotifier.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -7,7 +9,38 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace {
+
+// The copy whose settings are still to be stored should the process end inside the event loop.
+NirvexMain* running = nullptr;
+
+// The window system plugin ends the process with exit() when the display goes away; the windows
+// still hold everything their unload stores.
+void storeAtExit()
+{
+    if (NirvexMain* nirvex = std::exchange(running, nullptr); nirvex && nirvex->MainForm)
+        nirvex->MainForm->StoreWithoutClosing();
+}
+
+// The stop signals, less those that whoever started the program ignores (nohup, a background job
+// of a script): those stay ignored.
+QList<int> stopSignals()
+{
+    QList<int> numbers;
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(number, nullptr, &current) != 0 || current.sa_handler != SIG_IGN)
+            numbers.append(number);
+    }
+    return numbers;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -15,8 +48,17 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Nirvex"));
     QApplication::setApplicationVersion(QStringLiteral(NIRVEX_VERSION));
 
+    // A stop signal closes the main window as its close box does; one that arrives during
+    // start-up waits for the event loop.
+    UnixSignalNotifier stop(stopSignals());
     NirvexMain nirvex;
+    QObject::connect(&stop, &UnixSignalNotifier::received, &app, [&nirvex] {
+        if (nirvex.MainForm && nirvex.MainForm->isVisible())
+            nirvex.MainForm->close();
+    });
     nirvex.Main();
+    running = &nirvex;
+    std::atexit(storeAtExit);
 
     // Used by the start script on a machine without a display: saves a picture of the
     // virtual screen once the window has settled.
@@ -29,5 +71,7 @@ int main(int argc, char** argv)
                              qPrintable(QFileInfo(shot).absoluteFilePath()));
         });
     }
-    return app.exec();
+    const int status = app.exec();
+    running = nullptr;
+    return status;
 }

@@ -111,10 +111,11 @@ int main(int argc, char** argv)
         QCoreApplication::quit();
     });
 
+    const QString wanted = endpoint(settings.address, settings.port);
     RelayHostService service(std::move(settings));
     QString error;
     if (!service.listen(&error)) {
-        RelayHostLog::write(QStringLiteral("cannot listen: %1").arg(error));
+        RelayHostLog::write(QStringLiteral("cannot listen on %1: %2").arg(wanted, error));
         return 1;
     }
     const QString where = endpoint(service.address(), service.port());

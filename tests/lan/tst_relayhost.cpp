@@ -382,12 +382,23 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray("bogus");
         QTest::newRow("missing accounts file") << QStringList{"--accounts", "/nonexistent/accounts"}
                                                << 1 << QByteArray("cannot read accounts file");
+        QTest::newRow("address not on this machine")
+            << QStringList{"--listen", "192.0.2.1"} << 1
+            << QByteArray("cannot listen on 192.0.2.1:0: ");
+        // HELD stands for a port that the test holds.
+        QTest::newRow("port in use") << QStringList{"--port", "HELD"} << 1
+                                     << QByteArray("cannot listen on 127.0.0.1:HELD: ");
     }
     void badCommandLine()
     {
         QFETCH(QStringList, options);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, message);
+        QTcpServer held;
+        QVERIFY(held.listen(QHostAddress::LocalHost, 0));
+        const QString port = QString::number(held.serverPort());
+        options.replaceInStrings(QStringLiteral("HELD"), port);
+        message.replace("HELD", port.toLatin1());
         QProcess process;
         process.start(hostProgram(), Listen + options);
         QVERIFY(process.waitForFinished(Patience));
