@@ -514,6 +514,8 @@ void frmMain::mnuViewStatusBar_Click()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    // What the ports still have queued goes out before they close, as at a stop.
+    Relay.StopAndWait();
     Form_Unload();
     event->accept();
 }

@@ -229,27 +229,58 @@ void LanLink::wsocLan_DataArrival(qint64 bytesTotal)
     receiveFrom(form.wsocLan);
 }
 
-void LanLink::receiveFrom(SocketControl* socket)
+bool LanLink::sourceHasRoom() const
 {
     const SerialDevice* port = form.comSer->device();
-    if (heldSocket || (port && port->bytesToWrite() > SerialRelay::QueueLimit)) {
+    return !port || port->bytesToWrite() <= SerialRelay::QueueLimit;
+}
+
+void LanLink::receiveFrom(SocketControl* socket)
+{
+    if (ReceiveHeld() || !sourceHasRoom()) {
         if (!heldSocket)
             heldSocket = socket;
         return;
     }
-    ReceiveText(socket->GetData());
+    take(socket->GetData(), socket);
+}
+
+void LanLink::take(const QString& text, SocketControl* socket)
+{
+    // One short DATA line may ask for 32767 bytes: the port's queue is looked at after every
+    // line, not once per chunk, so a flood of them waits here as text instead of as bytes.
+    const qsizetype used = receiver.feed(text, [this](const QString& line) {
+        HandleMessage(line);
+        return sourceHasRoom();
+    });
+    if (used < text.size()) {
+        unread = text.sliced(used);
+        if (socket && !heldSocket)
+            heldSocket = socket;
+    }
 }
 
 void LanLink::ResumeReceiving()
 {
-    if (heldSocket)
-        ReceiveText(std::exchange(heldSocket, nullptr)->GetData());
+    if (!unread.isEmpty()) {
+        take(std::exchange(unread, QString()), nullptr);
+        if (!unread.isEmpty())
+            return;
+    }
+    if (heldSocket && sourceHasRoom()) {
+        SocketControl* const socket = std::exchange(heldSocket, nullptr);
+        take(socket->GetData(), socket);
+    }
 }
 
 void LanLink::peerClosed(SocketControl* socket)
 {
-    if (heldSocket == socket) // what came before the close is still delivered
+    // What came before the close still reaches the port, as room allows.
+    if (heldSocket == socket) {
+        heldSocket = nullptr;
+        unread.append(socket->GetData());
         ResumeReceiving();
+    }
     connectionEnded();
     socket->Close();
 }
@@ -320,6 +351,7 @@ void LanLink::FlushTail(bool sendTail)
 void LanLink::CloseLan()
 {
     heldSocket = nullptr;
+    unread.clear();
     if (form.wsocLan->State() != SocketControl::Closed)
         form.wsocLan->Close();
     if (form.wsocServer->State() != SocketControl::Closed)

@@ -40,8 +40,9 @@ public:
     void HandleMessage(const QString& line);
     const QString& ReceiveBuffer() const { return receiver.buffer(); }
     // True while received text waits for the source port to send what it has queued.
-    bool ReceiveHeld() const { return !heldSocket.isNull(); }
-    // The source port's queue has emptied (or the port has gone): held text is taken now.
+    bool ReceiveHeld() const { return !heldSocket.isNull() || !unread.isEmpty(); }
+    // The source port's queue has emptied (or the port has gone): waiting lines are taken again
+    // until the queue is over SerialRelay::QueueLimit once more.
     void ResumeReceiving();
 
     // Starts the socket for the role in DestMode; returns at once. force is set only by the
@@ -107,6 +108,10 @@ private:
     // Takes what the socket received, or leaves it there while the source port still has more
     // than SerialRelay::QueueLimit to send.
     void receiveFrom(SocketControl* socket);
+    // Handles the lines of text one by one while the source port has room; the rest waits in
+    // `unread`, and socket (when given) is read again once that is taken.
+    void take(const QString& text, SocketControl* socket);
+    bool sourceHasRoom() const;
     // The peer of socket has closed: what it sent first is delivered, then the link ends.
     void peerClosed(SocketControl* socket);
     void sendData(const uint8_t* bytes, int count);
@@ -128,6 +133,8 @@ private:
     SocketControl* batchSocket = nullptr;
     // The socket whose received text waits for room in the source port.
     QPointer<SocketControl> heldSocket;
+    // Received text not yet cut into lines, taken before anything more from heldSocket.
+    QString unread;
     QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
     int relayPort = RelayHostPort;
 };

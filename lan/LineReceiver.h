@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <type_traits>
 #include <utility>
 
 // Cuts received text into lines at LF, keeping the unfinished tail for the next chunk.
@@ -12,8 +13,11 @@ public:
     static constexpr qsizetype MaxLineLength = 32767;
 
     // Calls onLine(const QString&) for every line the chunk completes, in order, without its
-    // LF. onLine must not feed this receiver.
-    template <class F> void feed(const QString& chunk, F&& onLine);
+    // LF. onLine must not feed this receiver. An onLine that returns bool stops the cut when it
+    // returns false. Returns how many characters of the chunk were taken: the whole chunk unless
+    // onLine stopped it, else the characters up to and including the LF of the last line handed
+    // out; the caller keeps the rest for a later call.
+    template <class F> qsizetype feed(const QString& chunk, F&& onLine);
     QStringList feed(const QString& chunk);
 
     // Text of the line received so far (empty while an over-long line is being dropped).
@@ -33,7 +37,7 @@ private:
     qint64 dropped = 0;
 };
 
-template <class F> void LineReceiver::feed(const QString& chunk, F&& onLine)
+template <class F> qsizetype LineReceiver::feed(const QString& chunk, F&& onLine)
 {
     const QStringView text(chunk);
     qsizetype from = 0;
@@ -42,7 +46,7 @@ template <class F> void LineReceiver::feed(const QString& chunk, F&& onLine)
         if (lf < 0) {
             if (!dropping && from < text.size() && !keep(text.mid(from)))
                 dropping = true;
-            return;
+            return text.size();
         }
         const QStringView part = text.mid(from, lf - from);
         from = lf + 1;
@@ -63,6 +67,11 @@ template <class F> void LineReceiver::feed(const QString& chunk, F&& onLine)
             line.append(part);
             pending = QString();
         }
-        onLine(std::as_const(line));
+        if constexpr (std::is_same_v<std::invoke_result_t<F, const QString&>, bool>) {
+            if (!onLine(std::as_const(line)))
+                return from;
+        } else {
+            onLine(std::as_const(line));
+        }
     }
 }

@@ -418,6 +418,8 @@ void SocketControl::onConnected()
             return;
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         notePeer();
+        // A connection we made keeps the host as it was given, not the address it resolved to.
+        peerHost = remoteHost;
         state = Connected;
         emit ConnectEvent();
     });

@@ -51,7 +51,7 @@ public:
     // The set port; while listening or connected, the port actually bound.
     int LocalPort() const;
     void setLocalPort(int port) { localPort = port; }
-    // The set host; while connected (or after the peer closed), the peer's address.
+    // The set host; on an accepted connection, the peer's address.
     QString RemoteHost() const;
     void setRemoteHost(const QString& host) { remoteHost = host; }
     // The set port; while connected (or after the peer closed), the peer's port.

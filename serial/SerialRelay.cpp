@@ -19,11 +19,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -41,6 +43,9 @@ qint64 queuedOn(const SerialPortControl* port)
 SerialRelay::SerialRelay(frmMain& form, NirvexMain& app, LanLink& lan)
     : Beep([] { QApplication::beep(); }), form(form), app(app), lan(lan)
 {
+    drainLimit.setSingleShot(true);
+    drainLimit.setInterval(DrainMs);
+    QObject::connect(&drainLimit, &QTimer::timeout, &drainLimit, [this] { finishDrain(); });
 }
 
 QString SerialRelay::PortItemText(int n, int probeError, bool otherSide, Picker picker)
@@ -226,6 +231,9 @@ void SerialRelay::showStatus(const QString& text)
 
 bool SerialRelay::StartRelay()
 {
+    // A new start does not wait for the last stop's ports.
+    if (draining)
+        finishDrain();
     form.comSer->clearError();
     openPort(form.comSer, form.cmbComPort, form.cmbBPS, form.cmbParity, form.cmbBits,
              form.cmbStopBits);
@@ -274,13 +282,50 @@ void SerialRelay::StopRelay()
     // the link and nothing is kept for a later relay.
     lan.FlushTail(app.RelayRunning && app.DestType == 3);
 
+    lan.CloseLan();
+    form.shpLan->setFillColor(QColor(192, 192, 192));
+    form.mnuViewFlipList->setEnabled(false);
+    // A port with bytes still queued gets DrainMs to send them; the others close now.
+    for (SerialPortControl* port : {form.comSer, form.comDest})
+        if (port->PortOpen() && queuedOn(port) == 0)
+            port->setPortOpen(false);
+    draining = queuedForSending() > 0;
+    if (draining)
+        drainLimit.start();
+}
+
+void SerialRelay::StopAndWait()
+{
+    if (app.RelayRunning)
+        cmdRun_Click();
+    // The limit's own tick ends the wait; the deadline only guards against a lost tick.
+    for (QDeadlineTimer limit(2 * DrainMs); draining && !limit.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (draining)
+        finishDrain();
+}
+
+qint64 SerialRelay::queuedForSending() const
+{
+    return queuedOn(form.comSer) + queuedOn(form.comDest);
+}
+
+void SerialRelay::finishDrain()
+{
+    drainLimit.stop();
+    const bool wasDraining = std::exchange(draining, false);
+    const qint64 dropped = queuedForSending();
     if (form.comSer->PortOpen())
         form.comSer->setPortOpen(false);
     if (form.comDest->PortOpen())
         form.comDest->setPortOpen(false);
-    lan.CloseLan();
-    form.shpLan->setFillColor(QColor(192, 192, 192));
-    form.mnuViewFlipList->setEnabled(false);
+    if (wasDraining && dropped > 0)
+        showStatus(DiscardedText(dropped));
+}
+
+QString SerialRelay::DiscardedText(qint64 count)
+{
+    return QStringLiteral("未送信の %1 バイトを破棄しました。").arg(count);
 }
 
 void SerialRelay::SetLamp(TagLabel* label, int state)
@@ -320,6 +365,11 @@ void SerialRelay::SetLamp(TagLabel* label, int state)
 void SerialRelay::comSer_OnComm()
 {
     SerialPortControl* const ser = form.comSer;
+    if (draining) {
+        if (ser->CommEvent() == SerialPortControl::EventSend && queuedForSending() == 0)
+            finishDrain();
+        return;
+    }
     switch (ser->CommEvent()) {
     case SerialPortControl::EventReceive:
         if (sourceHeld || DestinationQueue() > QueueLimit) {
@@ -359,6 +409,11 @@ void SerialRelay::comSer_OnComm()
 void SerialRelay::comDest_OnComm()
 {
     SerialPortControl* const dest = form.comDest;
+    if (draining) {
+        if (dest->CommEvent() == SerialPortControl::EventSend && queuedForSending() == 0)
+            finishDrain();
+        return;
+    }
     switch (dest->CommEvent()) {
     case SerialPortControl::EventReceive:
         if (destinationHeld || queuedOn(form.comSer) > QueueLimit) {
@@ -450,6 +505,8 @@ void SerialRelay::resumeHeld()
 
 void SerialRelay::comSer_Vanished()
 {
+    if (draining && queuedForSending() == 0)
+        finishDrain();
     resumeHeld();
     lan.ResumeReceiving();
     showStatus(ErrorText(sourceErrorPrefix, form.comSer->lastError()));
@@ -457,6 +514,8 @@ void SerialRelay::comSer_Vanished()
 
 void SerialRelay::comDest_Vanished()
 {
+    if (draining && queuedForSending() == 0)
+        finishDrain();
     resumeHeld();
     showStatus(ErrorText(destinationErrorPrefix, form.comDest->lastError()));
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 
 class DropDownComboBox;
@@ -42,7 +43,11 @@ public:
 
     void cmdRun_Click();
     bool StartRelay();
+    // Closes the links at once; a port with bytes still queued stays open, relaying nothing,
+    // until they have gone out or DrainMs has passed.
     void StopRelay();
+    // Stops a running relay and waits, with the event loop running, until its ports are closed.
+    void StopAndWait();
 
     void comSer_OnComm();
     void comDest_OnComm();
@@ -74,6 +79,10 @@ public:
     static constexpr qint64 QueueLimit = 256 * 1024;
     // How often a source waiting for the LAN socket looks at its queue again.
     static constexpr int QueueCheckMs = 10;
+    // How long a stop lets the ports send what is queued before closing them.
+    static constexpr int DrainMs = 1000;
+    // The status text for bytes a stop could not send.
+    static QString DiscardedText(qint64 count);
 
     // Bytes queued for sending where the source port's bytes go (destination port, the source
     // port itself when it echoes, or the LAN socket).
@@ -96,6 +105,9 @@ private:
     void takeDestination();
     void checkHeldSoon();
     void resumeHeld();
+    qint64 queuedForSending() const;
+    // Closes both ports, saying how many queued bytes went with them.
+    void finishDrain();
 
     // Groups owning the devices the last fill found but may not open.
     QStringList deniedGroups;
@@ -103,6 +115,9 @@ private:
     bool sourceHeld = false;
     bool destinationHeld = false;
     bool checkScheduled = false;
+    // Set while a stopped relay's ports still send what was queued, until drainLimit fires.
+    bool draining = false;
+    QTimer drainLimit;
 
     frmMain& form;
     NirvexMain& app;

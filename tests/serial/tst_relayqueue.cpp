@@ -1,8 +1,10 @@
 #include "PtyPair.h"
 #include "TestRegistry.h"
 
+#include "app/ColorButton.h"
 #include "app/DropDownComboBox.h"
 #include "app/NirvexMain.h"
+#include "app/StatusBar.h"
 #include "app/frmMain.h"
 #include "serial/FakeSerialPort.h"
 #include "serial/QtSerialDevice.h"
@@ -14,6 +16,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 namespace {
@@ -112,6 +115,57 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(output.written().size(),
                                   first.size() + second.size() + third.size(), 10000);
         QCOMPARE(output.written(), first + second + third);
+    }
+
+    // A stop lets the ports send what they have queued for a bounded time, the window going on
+    // meanwhile, and says how much it had to drop.
+    void stopLetsTheQueueDrain_data()
+    {
+        QTest::addColumn<int>("destinationPort");
+        QTest::addColumn<bool>("farEndReads");
+        QTest::addColumn<bool>("closeWindow"); // instead of the run button
+        QTest::newRow("destination port, read") << 4 << true << false;
+        QTest::newRow("destination port, not read") << 4 << false << false;
+        QTest::newRow("source port echoing, not read") << 3 << false << false;
+        QTest::newRow("window closed, read") << 4 << true << true;
+        QTest::newRow("window closed, not read") << 4 << false << true;
+    }
+    void stopLetsTheQueueDrain()
+    {
+        QFETCH(int, destinationPort);
+        QFETCH(bool, farEndReads);
+        QFETCH(bool, closeWindow);
+        FakeRelay r;
+        QVERIFY(r.start(destinationPort));
+        FakeSerialPort& output = destinationPort == 3 ? r.a : r.b;
+        output.setOutputHeld(true);
+        const QByteArray bytes = pattern(SerialRelay::QueueLimit / 2, 6);
+        QVERIFY(r.a.pushBytes(bytes));
+        SerialPortControl* const sending = destinationPort == 3 ? r.w->comSer : r.w->comDest;
+        QTRY_COMPARE(sending->device()->bytesToWrite(), bytes.size());
+
+        if (closeWindow) {
+            // The far end starts reading while the close waits, its events still running.
+            QTimer::singleShot(0, &output, [&] { output.setOutputHeld(!farEndReads); });
+            QVERIFY(r.w->close());
+            QVERIFY(!r.w->comSer->PortOpen() && !r.w->comDest->PortOpen());
+        } else {
+            r.w->Relay.cmdRun_Click();
+            QVERIFY(!r.app.RelayRunning);
+            QCOMPARE(r.w->cmdRun->text(), QStringLiteral("<=接続=>"));
+            QVERIFY(sending->PortOpen()); // still sending while the window goes on
+            output.setOutputHeld(!farEndReads);
+            QTRY_VERIFY_WITH_TIMEOUT(!r.w->comSer->PortOpen() && !r.w->comDest->PortOpen(), 3000);
+        }
+        const QString status = r.w->sbStatusBar->panelText(QStringLiteral("status"));
+        if (farEndReads) {
+            QCOMPARE(output.written(), bytes);
+            QCOMPARE(status, QStringLiteral("接続しました！"));
+        } else {
+            QCOMPARE(output.written(), QByteArray());
+            QCOMPARE(status,
+                     QStringLiteral("未送信の %1 バイトを破棄しました。").arg(bytes.size()));
+        }
     }
 
     // Bytes left in the device's read-ahead buffer until it was full must not stop the device
