@@ -205,8 +205,7 @@ private slots:
     {
         QFETCH(bool, server);
         ListCopy serverCopy("listServer", 1, 0);
-        ListCopy clientCopy("listClient", 2, 0, "Server0=localhost
-");
+        ListCopy clientCopy("listClient", 2, 0, "Server0=localhost\n");
         ListCopy& copy = server ? serverCopy : clientCopy;
         copy.key(Qt::Key_F8); // no connection: the command is disabled
         QVERIFY(!copy.list().isVisible());
