@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -47,7 +48,7 @@ void WindowGeometry::Store(double dpi) const
 {
     if (window.isMinimized())
         return;
-    const QRectF outer = Twips::fromPixels(window.frameGeometry(), dpi);
+    const QRectF outer = Twips::fromPixels(frameGeometry(), dpi);
     app.SaveIniSetting(section, keyPrefix + QStringLiteral("Left"), float(outer.x()));
     app.SaveIniSetting(section, keyPrefix + QStringLiteral("Top"), float(outer.y()));
     app.SaveIniSetting(section, keyPrefix + QStringLiteral("Width"), float(outer.width()));
@@ -56,7 +57,7 @@ void WindowGeometry::Store(double dpi) const
 
 void WindowGeometry::SetOuter(const QRect& outer)
 {
-    const QRect frame = window.frameGeometry();
+    const QRect frame = frameGeometry();
     const QRect inner = window.geometry();
     const int frameWidth = frame.width() - inner.width();
     const int frameHeight = frame.height() - inner.height();
@@ -87,7 +88,7 @@ void WindowGeometry::fitToFrame()
     // Something else has sized the window since: leave it alone.
     const bool untouched = pendingOuter && window.size() == pendingOuter->innerSize &&
                            !window.isMinimized() && !window.isMaximized();
-    const bool framed = window.frameGeometry() != window.geometry();
+    const bool framed = frameGeometry() != window.geometry();
     // Without a frame yet the window manager may still be at work; none may ever come (no window
     // manager, or a frameless window).
     if (untouched && !framed && --frameChecksLeft > 0)
@@ -96,6 +97,16 @@ void WindowGeometry::fitToFrame()
     const std::optional<PendingOuter> pending = std::exchange(pendingOuter, std::nullopt);
     // Fit the outer edges again now that the frame is known, so that stored and restored sizes
     // agree.
-    if (untouched && framed && window.frameGeometry() != pending->outer)
+    if (untouched && framed && frameGeometry() != pending->outer)
         SetOuter(pending->outer);
+}
+
+QRect WindowGeometry::frameGeometry() const
+{
+    // The widget keeps the frame it saw at its last move or resize, and a window manager may
+    // change the frame later (openbox drops the borders of a maximised window); the native
+    // window asks again whenever the frame has changed.
+    if (const QWindow* native = window.windowHandle(); native && native->handle())
+        return native->frameGeometry();
+    return window.frameGeometry();
 }

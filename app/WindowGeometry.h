@@ -31,6 +31,8 @@ public:
 private:
     double read(const QString& name, double fallback) const;
     void fitToFrame();
+    // The window's outer edges as they are now.
+    QRect frameGeometry() const;
 
     QWidget& window;
     NirvexMain& app;

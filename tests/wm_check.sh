@@ -198,34 +198,38 @@ for run in 1 2 3 4 5; do
   expect "list window stored, run $run" "$(stored List)" "300 200 400 300"
 done
 
-# Splash: mapped and painted before the main window maps. Once the splash window exists the
-# program runs only in short slices (SIGSTOP, SIGCONT) and the splash is looked at in between, so
-# that a fast load cannot hide it.
+# Splash: mapped and painted before the main window maps. The program starts stopped and runs in
+# slices of about 10 ms (SIGCONT, SIGSTOP); between slices its windows are looked at, so that a
+# fast load cannot hide the splash.
 seed MainLeft=1500 MainTop=1200 MainWidth=9000 MainHeight=7500
-"$work/run/nirvex" >>"$work/log" 2>&1 &
+(
+  kill -STOP "$BASHPID"
+  exec "$work/run/nirvex"
+) >>"$work/log" 2>&1 &
 pid=$!
 pids+=("$pid")
-splash=""
-for ((i = 0; i < 3000 && ${#splash} == 0; i++)); do
-  for w in $(xdotool search --all --pid "$pid" --name '^Nirvex$' 2>/dev/null); do
-    xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q SPLASH && splash=$w
-  done
-done
-[ -n "$splash" ] || fail "no splash window"
+until_true 10 eval '[[ $(ps -o stat= -p "$pid") == T* ]]' || fail "the program did not stop"
 painted=0
-for ((i = 0; i < 500; i++)); do
-  kill -STOP "$pid"
-  if xwininfo -id "$splash" 2>/dev/null | grep -q IsViewable && ! has_window "$pid" Nirvex; then
-    colours=$(import -silent -window "$splash" png:- 2>/dev/null | identify -format %k -) ||
-      colours=0
-    ((colours < 16)) || painted=1
-  fi
+for ((i = 0; i < 3000; i++)); do
   kill -CONT "$pid"
-  if ((painted)) || has_window "$pid" Nirvex; then
+  sleep 0.01
+  kill -STOP "$pid"
+  main=""
+  for w in $(xdotool search --all --onlyvisible --pid "$pid" --name '^Nirvex$' 2>/dev/null); do
+    type=$(xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null) || continue
+    if [[ $type != *SPLASH* ]]; then
+      main=$w
+    elif ((!painted)); then
+      colours=$(import -silent -window "$w" png:- 2>/dev/null | identify -format %k -) ||
+        colours=0
+      ((colours < 16)) || painted=1
+    fi
+  done
+  if ((painted)) || [ -n "$main" ]; then
     break
   fi
-  sleep 0.02
 done
+kill -CONT "$pid"
 until_true 60 has_window "$pid" Nirvex || fail "no main window after the splash"
 main=$(window_of "$pid" Nirvex)
 ((painted)) || fail "the splash was not on screen painted before the main window mapped"
