@@ -135,7 +135,10 @@ void NirvexMain::SaveIniSetting(const QString& section, const QString& key, int 
 
 void NirvexMain::SaveIniSetting(const QString& section, const QString& key, float value) const
 {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
+    // Plain decimal, the fewest digits that read back as the same number: 100000, never 1e+05;
+    // -0 as 0. The largest float takes 39 digits before the point.
+    char text[64];
+    const float plain = value == 0 ? 0.0f : value;
+    const auto result = std::to_chars(text, text + sizeof text, plain, std::chars_format::fixed);
     SaveIniSetting(section, key, QString::fromLatin1(text, int(result.ptr - text)));
 }

@@ -8,13 +8,8 @@
 
 QStringList SystemInfo::programs()
 {
-    return {QStringLiteral("hardinfo2"),
-            QStringLiteral("hardinfo"),
-            QStringLiteral("kinfocenter"),
-            QStringLiteral("gnome-system-monitor"),
-            QStringLiteral("mate-system-monitor"),
-            QStringLiteral("xfce4-taskmanager"),
-            QStringLiteral("lxtask")};
+    return {QStringLiteral("hardinfo2"), QStringLiteral("hardinfo"), QStringLiteral("kinfocenter"),
+            QStringLiteral("lshw-gtk"), QStringLiteral("cpu-x")};
 }
 
 QString SystemInfo::findProgram(const QStringList& names, const QString& searchPath)

@@ -5,8 +5,18 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <utility>
+
+namespace {
+
+// How often and how long to look for the window manager's frame after a show.
+constexpr int FrameCheckMs = 20;
+constexpr int FrameChecks = 100;
+
+} // namespace
 
 WindowGeometry::WindowGeometry(QWidget& window, NirvexMain& app, const QString& section,
                                const QString& keyPrefix)
@@ -38,7 +48,7 @@ void WindowGeometry::Store(double dpi) const
 {
     if (window.isMinimized())
         return;
-    const QRectF outer = Twips::fromPixels(window.frameGeometry(), dpi);
+    const QRectF outer = Twips::fromPixels(frameGeometry(), dpi);
     app.SaveIniSetting(section, keyPrefix + QStringLiteral("Left"), float(outer.x()));
     app.SaveIniSetting(section, keyPrefix + QStringLiteral("Top"), float(outer.y()));
     app.SaveIniSetting(section, keyPrefix + QStringLiteral("Width"), float(outer.width()));
@@ -47,7 +57,7 @@ void WindowGeometry::Store(double dpi) const
 
 void WindowGeometry::SetOuter(const QRect& outer)
 {
-    const QRect frame = window.frameGeometry();
+    const QRect frame = frameGeometry();
     const QRect inner = window.geometry();
     const int frameWidth = frame.width() - inner.width();
     const int frameHeight = frame.height() - inner.height();
@@ -64,17 +74,39 @@ void WindowGeometry::Shown()
 {
     if (!pendingOuter)
         return;
-    // The window manager's frame is known only once the window is up: fit the outer edges
-    // again so that stored and restored sizes agree.
-    QTimer::singleShot(0, &window, [this] {
-        if (!pendingOuter)
-            return;
-        const PendingOuter pending = *pendingOuter;
-        pendingOuter.reset();
-        // Leave it alone when something else has sized the window since.
-        if (window.size() != pending.innerSize || window.isMinimized() || window.isMaximized())
-            return;
-        if (window.frameGeometry() != pending.outer)
-            SetOuter(pending.outer);
-    });
+    if (!frameWatch) {
+        frameWatch = new QTimer(&window);
+        frameWatch->setInterval(FrameCheckMs);
+        QObject::connect(frameWatch, &QTimer::timeout, &window, [this] { fitToFrame(); });
+    }
+    frameChecksLeft = FrameChecks;
+    frameWatch->start();
+}
+
+void WindowGeometry::fitToFrame()
+{
+    // Something else has sized the window since: leave it alone.
+    const bool untouched = pendingOuter && window.size() == pendingOuter->innerSize &&
+                           !window.isMinimized() && !window.isMaximized();
+    const bool framed = frameGeometry() != window.geometry();
+    // Without a frame yet the window manager may still be at work; none may ever come (no window
+    // manager, or a frameless window).
+    if (untouched && !framed && --frameChecksLeft > 0)
+        return;
+    frameWatch->stop();
+    const std::optional<PendingOuter> pending = std::exchange(pendingOuter, std::nullopt);
+    // Fit the outer edges again now that the frame is known, so that stored and restored sizes
+    // agree.
+    if (untouched && framed && frameGeometry() != pending->outer)
+        SetOuter(pending->outer);
+}
+
+QRect WindowGeometry::frameGeometry() const
+{
+    // The widget keeps the frame it saw at its last move or resize, and a window manager may
+    // change the frame later (openbox drops the borders of a maximised window); the native
+    // window asks again whenever the frame has changed.
+    if (const QWindow* native = window.windowHandle(); native && native->handle())
+        return native->frameGeometry();
+    return window.frameGeometry();
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 class NirvexMain;
+class QTimer;
 class QWidget;
 
 // Restores and stores a window's outer place and size (title bar and borders included) in twips
@@ -23,11 +24,15 @@ public:
     void Store(double dpi) const;
     // Places the outer edges of the window at outer.
     void SetOuter(const QRect& outer);
-    // To be called from the window's show handler: applies an outer size asked for while hidden.
+    // To be called from the window's show handler: applies an outer size asked for while hidden
+    // once the window manager has put its frame around the window.
     void Shown();
 
 private:
     double read(const QString& name, double fallback) const;
+    void fitToFrame();
+    // The window's outer edges as they are now.
+    QRect frameGeometry() const;
 
     QWidget& window;
     NirvexMain& app;
@@ -39,4 +44,7 @@ private:
         QSize innerSize;
     };
     std::optional<PendingOuter> pendingOuter;
+    // Watches for the frame after a show; the window manager adds it some time after the map.
+    QTimer* frameWatch = nullptr;
+    int frameChecksLeft = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "app/AppInfo.h"
 #include "app/BgrColor.h"
+#include "app/HelpWindow.h"
 #include "app/SystemInfo.h"
 #include "app/Twips.h"
 #include "app/frmMain.h"
@@ -140,6 +141,11 @@ void frmAbout::cmdSysInfo_Click()
 
 void frmAbout::lblDescription_Click(int)
 {
+    // Without a web page of its own the program points to its help instead.
+    if (AppInfo::homepage().isEmpty()) {
+        HelpWindow::showContents(parentWidget() ? parentWidget() : this, AppInfo::helpFilePath());
+        return;
+    }
     const QUrl page(AppInfo::homepage());
     if (const UrlOpener& opener = currentOpener())
         opener(page);

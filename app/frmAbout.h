@@ -22,7 +22,8 @@ public:
     void Load();
     void cmdOK_Click();
     void cmdSysInfo_Click();
-    // Opens the author's web page; the four description lines call it when clicked.
+    // Opens the author's web page, or the help contents when the build names no web page; the
+    // four description lines call it when clicked.
     void lblDescription_Click(int index);
 
     // Builds a fresh window owned by owner, loads it and shows it modally until it is closed.

@@ -5,9 +5,12 @@
 #include "app/frmMain.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QScreen>
+#include <QThread>
+#include <QWindow>
 
 namespace {
 
@@ -15,6 +18,8 @@ constexpr double ClientWidth = 7455;
 constexpr double ClientHeight = 4605;
 constexpr int BorderPixels = 2;
 constexpr const char* AutoSizeProperty = "nirvexAutoSize";
+// Longest wait for the window manager to put the window on screen.
+constexpr int ExposeWaitMs = 2000;
 
 } // namespace
 
@@ -119,6 +124,13 @@ void frmSplash::showNow()
     centreOnScreen();
     show();
     raise();
+    // A window manager maps the window some time after the request, and what is drawn before
+    // that is lost: serve events until the window is on screen, for a bounded time.
+    QDeadlineTimer deadline(ExposeWaitMs);
+    while (!(windowHandle() && windowHandle()->isExposed()) && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(5);
+    }
     repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

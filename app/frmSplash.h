@@ -15,8 +15,9 @@ public:
 
     // The load handler: puts the program title and version into their labels.
     void Load();
-    // Centres the window on its screen, shows it and paints it before returning, so that it is
-    // seen while the caller goes on with long work without serving events.
+    // Centres the window on its screen, shows it, waits (at most two seconds) until it is on
+    // screen and paints it before returning, so that it is seen while the caller goes on with
+    // long work without serving events.
     void showNow();
 
     QWidget* ClientArea() const { return clientArea; }

@@ -202,9 +202,13 @@ private slots:
         NirvexMain app;
         app.IniPath = ini();
         QCOMPARE(app.GetIniSetting("Settings", "MainWidth", -1), "-1");
-        for (float value : {6500.0f, -1200.0f, 1234.5f}) {
+        // Plain decimal with the fewest digits, however large.
+        const std::pair<float, const char*> written[] = {
+            {6500.0f, "6500"},     {-1200.0f, "-1200"},    {1234.5f, "1234.5"},
+            {100000.0f, "100000"}, {-2.5e7f, "-25000000"}, {-0.0f, "0"}};
+        for (const auto& [value, text] : written) {
             app.SaveIniSetting("Settings", "MainWidth", value);
-            QCOMPARE(app.GetIniSetting("Settings", "MainWidth", -1), QString::number(value));
+            QCOMPARE(app.GetIniSetting("Settings", "MainWidth", -1), QString(text));
         }
     }
 
