@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <charconv>
 
@@ -20,12 +21,17 @@ NirvexMain::~NirvexMain() = default;
 
 void NirvexMain::Main()
 {
-    Main(resolveProfilePath(QCoreApplication::applicationFilePath()));
+    Main(locateProfile(QCoreApplication::applicationFilePath()));
 }
 
 void NirvexMain::Main(const QString& iniPath)
 {
-    IniPath = iniPath;
+    Main(ProfileLocation{iniPath, {}});
+}
+
+void NirvexMain::Main(const ProfileLocation& profile)
+{
+    IniPath = profile.path;
     {
         QFile touch(IniPath);
         touch.open(QIODevice::Append);
@@ -42,6 +48,9 @@ void NirvexMain::Main(const QString& iniPath)
     MainForm->Load();
     if (!ProfileWritable)
         MainForm->sbStatusBar->setPanelText(QStringLiteral("status"), SettingsNotKeptText);
+    else if (!profile.movedFrom.isEmpty())
+        MainForm->sbStatusBar->setPanelText(QStringLiteral("status"),
+                                            profileMovedText(profile.movedFrom, profile.path));
 
     listWindow = std::make_unique<frmList>(*this);
     ListForm = listWindow.get();
@@ -63,25 +72,69 @@ QString NirvexMain::profilePathFor(const QString& executablePath)
     return exe.absolutePath() + QLatin1Char('/') + exe.completeBaseName() + QLatin1String(".INI");
 }
 
-QString NirvexMain::resolveProfilePath(const QString& executablePath)
+bool NirvexMain::isInstalled(const QString& executablePath)
 {
-    const QString beside = profilePathFor(executablePath);
-    if (QFileInfo::exists(beside))
-        return beside;
-    {
-        QFile probe(beside);
-        if (probe.open(QIODevice::Append)) {
-            probe.close();
-            probe.remove();
-            return beside;
-        }
-    }
+    return QFileInfo::exists(QFileInfo(executablePath).absolutePath() + QLatin1Char('/') +
+                             QLatin1String(NIRVEX_INSTALL_MARK));
+}
+
+QString NirvexMain::userProfilePathFor(const QString& executablePath)
+{
     QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (config.isEmpty())
         config = QDir::homePath() + QLatin1String("/.config");
     const QString folder = config + QLatin1String("/nirvex");
     QDir().mkpath(folder);
-    return folder + QLatin1Char('/') + QFileInfo(beside).fileName();
+    return folder + QLatin1Char('/') + QFileInfo(profilePathFor(executablePath)).fileName();
+}
+
+NirvexMain::ProfileLocation NirvexMain::locateProfile(const QString& executablePath)
+{
+    const QString beside = profilePathFor(executablePath);
+    if (isInstalled(executablePath)) {
+        const QString user = userProfilePathFor(executablePath);
+        if (QFileInfo::exists(user) || !QFileInfo::exists(beside))
+            return {user, {}};
+        // The earlier profile is copied byte for byte, so its encoding stays; it is left where
+        // it is, in a folder the user may not write.
+        QFile earlier(beside);
+        if (!earlier.open(QIODevice::ReadOnly))
+            return {user, {}};
+        const QByteArray bytes = earlier.readAll();
+        QSaveFile copy(user);
+        if (earlier.error() != QFileDevice::NoError || !copy.open(QIODevice::WriteOnly) ||
+            copy.write(bytes) != bytes.size() || !copy.commit())
+            return {user, {}};
+        return {user, beside};
+    }
+    if (QFileInfo::exists(beside))
+        return {beside, {}};
+    {
+        QFile probe(beside);
+        if (probe.open(QIODevice::Append)) {
+            probe.close();
+            probe.remove();
+            return {beside, {}};
+        }
+    }
+    return {userProfilePathFor(executablePath), {}};
+}
+
+QString NirvexMain::resolveProfilePath(const QString& executablePath)
+{
+    return locateProfile(executablePath).path;
+}
+
+QString NirvexMain::profileMovedText(const QString& from, const QString& to)
+{
+    // Paths in the home folder are shown from "~".
+    const auto shown = [](const QString& path) -> QString {
+        const QString home = QDir::homePath();
+        if (home.size() > 1 && path.startsWith(home + QLatin1Char('/')))
+            return QLatin1Char('~') + path.mid(home.size());
+        return path;
+    };
+    return QStringLiteral("以前の設定ファイル %1 を %2 に移しました。").arg(shown(from), shown(to));
 }
 
 QString NirvexMain::GetIniSetting(const QString& section, const QString& key,

@@ -19,15 +19,31 @@ public:
     NirvexMain(const NirvexMain&) = delete;
     NirvexMain& operator=(const NirvexMain&) = delete;
 
-    // Runs the start-up sequence with the profile file beside the executable.
+    // The profile to use, and the earlier profile copied there by this start (empty if none).
+    struct ProfileLocation {
+        QString path;
+        QString movedFrom;
+    };
+
+    // Runs the start-up sequence with the profile that locateProfile() gives.
     void Main();
     // The same with a given profile file, for tests and for running several copies.
     void Main(const QString& iniPath);
+    // The same with a located profile; says on the status panel when one was moved.
+    void Main(const ProfileLocation& profile);
 
     // Profile file beside the executable: folder, "/", name without extension, ".INI".
     static QString profilePathFor(const QString& executablePath);
-    // The profile path to use: beside the executable when that file exists, whatever its mode,
-    // or can be created there; otherwise the same name under $XDG_CONFIG_HOME/nirvex/.
+    // Whether the install step put this executable where it is (it leaves a mark in the data
+    // folder beside the program folder).
+    static bool isInstalled(const QString& executablePath);
+    // The same name under $XDG_CONFIG_HOME/nirvex/ (~/.config/nirvex/); makes the folder.
+    static QString userProfilePathFor(const QString& executablePath);
+    // An installed copy keeps its profile in the user's folder and never writes beside itself:
+    // a profile beside it, left by an earlier version, is copied to the user's folder once,
+    // when that holds none. Any other copy uses the profile beside itself when that file
+    // exists, whatever its mode, or can be created there; otherwise the user's folder.
+    static ProfileLocation locateProfile(const QString& executablePath);
     static QString resolveProfilePath(const QString& executablePath);
 
     QString GetIniSetting(const QString& section, const QString& key, const QString& def) const;
@@ -60,6 +76,8 @@ public:
     // Status text of a run whose profile cannot be written.
     static inline const QString SettingsNotKeptText =
         QStringLiteral("設定ファイルに書き込めないため、設定は保存されません。");
+    // Status text of the start that moved an earlier profile from one path to the other.
+    static QString profileMovedText(const QString& from, const QString& to);
 
 private:
     std::unique_ptr<frmMain> mainWindow;

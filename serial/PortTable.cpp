@@ -8,6 +8,7 @@
 #include <QSerialPortInfo>
 #include <QSet>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -98,11 +99,45 @@ bool PortTable::load(const QString& profilePath)
 
 bool PortTable::save(const QString& profilePath)
 {
+    // The section as it is now: lines edited in by hand since the load are the user's and win.
+    QSet<int> held;
+    QSet<QString> mapped;
+    for (const auto& [key, value] : ProfileFile::readSection(profilePath, Section)) {
+        const int n = numberOfKey(key);
+        if (n == 0 || held.contains(n)) // the first line of a key counts, as on reading
+            continue;
+        held.insert(n);
+        const QString path = value.trimmed();
+        entries.insert(n, path);
+        if (!path.isEmpty())
+            mapped.insert(identity(path));
+    }
+
+    // Devices mapped by a line lose this table's entry first, so their numbers are free to take.
+    QMap<int, QString> own = std::exchange(added, {});
+    own.removeIf([&](const auto& entry) {
+        if (!mapped.contains(identity(entry.value())))
+            return false;
+        if (!held.contains(entry.key()))
+            entries.remove(entry.key());
+        return true;
+    });
     bool ok = true;
-    for (auto it = added.cbegin(); it != added.cend(); ++it)
-        ok = ProfileFile::writeValue(profilePath, Section, keyFor(it.key()), it.value()) && ok;
-    if (ok)
-        added.clear();
+    for (auto it = own.cbegin(); it != own.cend(); ++it) {
+        int n = it.key();
+        if (held.contains(n)) {
+            n = FirstPort;
+            while (n <= LastPort && entries.contains(n))
+                ++n;
+            if (n > LastPort)
+                continue;
+            entries.insert(n, it.value());
+        }
+        if (!ProfileFile::writeValue(profilePath, Section, keyFor(n), it.value())) {
+            added.insert(n, it.value());
+            ok = false;
+        }
+    }
     return ok;
 }
 

@@ -31,7 +31,9 @@ public:
     // entry yet. False when the profile could not be read (the table then holds only the
     // devices present).
     bool load(const QString& profilePath);
-    // Writes the entries made by the last load that the profile does not hold yet.
+    // Writes the entries this table numbered itself, re-reading the profile's section first: a
+    // number that a line holds now is never written over (the entry moves to the lowest free
+    // number), and a device that a line maps now under any of its names gets no entry.
     bool save(const QString& profilePath);
 
     // Takes the profile's lines (key, value) as the hand entries and numbers the devices

@@ -52,7 +52,8 @@ QByteArray bytesOf(const QString& path)
 // One start of the program on the profile, up to the close of its main window.
 struct Run {
     NirvexMain app;
-    explicit Run(const QString& profile)
+    explicit Run(const QString& profile) : Run(NirvexMain::ProfileLocation{profile, {}}) {}
+    explicit Run(const NirvexMain::ProfileLocation& profile)
     {
         app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
         app.Main(profile);
@@ -257,6 +258,45 @@ private slots:
         }
         QCOMPARE(used, beside ? profile : home.filePath("nirvex/nirvex.INI"));
         QCOMPARE(QFile::exists(profile), exists);
+    }
+
+    // An installed copy finds an earlier version's profile beside itself and none in the user's
+    // folder: it copies that profile there once, says so, and leaves the old file as it was.
+    void installedCopyMovesEarlierProfile()
+    {
+        QTemporaryDir prefix;
+        QTemporaryDir config;
+        QVERIFY(QDir(prefix.path()).mkpath("bin") && QDir(prefix.path()).mkpath("share/nirvex"));
+        QFile mark(prefix.filePath("share/nirvex/installed"));
+        QVERIFY(mark.open(QIODevice::WriteOnly));
+        const QString earlier = prefix.filePath("bin/nirvex.INI");
+        const QByteArray bytes = raw("[Settings]\r\nHostID=\x8e\x52\r\n"); // Shift-JIS
+        {
+            QFile file(earlier);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        const auto first = NirvexMain::locateProfile(prefix.filePath("bin/nirvex"));
+        const auto second = NirvexMain::locateProfile(prefix.filePath("bin/nirvex"));
+        saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
+
+        const QString moved = config.filePath("nirvex/nirvex.INI");
+        QCOMPARE(first.path, moved);
+        QCOMPARE(first.movedFrom, earlier);
+        QCOMPARE(bytesOf(moved), bytes);
+        QCOMPARE(second.path, moved);
+        QCOMPARE(second.movedFrom, QString());
+        {
+            Run run(first);
+            run.expect("txtID=山");
+            QCOMPARE(run.app.MainForm->sbStatusBar->panelText("status"),
+                     "以前の設定ファイル " + earlier + " を " + moved + " に移しました。");
+            run.app.MainForm->close();
+        }
+        QCOMPARE(bytesOf(earlier), bytes);
+        QVERIFY(bytesOf(moved).startsWith("[Settings]\r\nHostID=\x8e\x52\r\n"));
     }
 };
 

@@ -164,6 +164,62 @@ private slots:
         QCOMPARE(text.count("COM"), 4);
         QCOMPARE(ProfileFile::readSection(profile, "Ports").size(), 4);
     }
+
+    // A line edited into the profile while the program runs is the user's: at save the
+    // program writes around it.
+    void handEditWhileRunning_data()
+    {
+        QTest::addColumn<QString>("present");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("hand line on the program's number")
+            << "ttyUSB0 ttyACM0"
+            << "COM1 = /dev/pts/7"
+            << "COM1=/dev/pts/7 COM2=$dev/ttyUSB0 COM3=$dev/ttyACM0 COM9=/dev/pts/9";
+        QTest::newRow("number kept free by hand")
+            << "ttyUSB0 ttyACM0"
+            << "com1="
+            << "COM1= COM2=$dev/ttyUSB0 COM3=$dev/ttyACM0 COM9=/dev/pts/9";
+        QTest::newRow("device mapped by hand")
+            << "ttyUSB0 ttyACM0"
+            << "COM5=$dev/ttyACM0"
+            << "COM2=$dev/ttyUSB0 COM5=$dev/ttyACM0 COM9=/dev/pts/9";
+        QTest::newRow("device mapped by hand under its kernel name")
+            << "ttyUSB1 ttyACM0"
+            << "COM1=$dev/ttyUSB1"
+            << "COM1=$dev/ttyUSB1 COM2=$dev/ttyACM0 COM9=/dev/pts/9";
+    }
+    void handEditWhileRunning()
+    {
+        QFETCH(QString, present);
+        QFETCH(QString, edit);
+        QFETCH(QString, expected);
+        FakeMachine machine;
+        const QString profile = machine.root.path() + "/nirvex.INI";
+        const auto append = [&](const QString& text) {
+            QFile file(profile);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(text.toUtf8());
+        };
+        append("[Ports]\nCOM9=/dev/pts/9\n");
+        machine.present = present.split(' ');
+        PortTable table;
+        machine.setUp(table);
+        QVERIFY(table.load(profile));
+        QCOMPARE(table.newEntries().size(), 2);
+        const QString hand = machine.expand(edit);
+        append(hand + "\n");
+        QVERIFY(table.save(profile));
+
+        QStringList lines;
+        for (const auto& [key, value] : ProfileFile::readSection(profile, "Ports"))
+            lines << PortTable::keyFor(PortTable::numberOfKey(key)) + "=" + value;
+        lines.sort();
+        QCOMPARE(lines, machine.expand(expected).split(' '));
+        QFile file(profile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("\n" + hand.toUtf8() + "\n"));
+    }
 };
 
 NIRVEX_TEST(PortTableTest)
