@@ -24,13 +24,28 @@ WindowGeometry::WindowGeometry(QWidget& window, NirvexMain& app, const QString& 
 {
 }
 
-void WindowGeometry::Restore(double dpi)
+void WindowGeometry::Restore(double dpi, bool designSizeFirst)
 {
     const double left = read(QStringLiteral("Left"), 1000);
     const double top = read(QStringLiteral("Top"), 1000);
-    const double width = read(QStringLiteral("Width"), 6500);
-    const double height = read(QStringLiteral("Height"), 6500);
+    const double width = read(QStringLiteral("Width"), DefaultSize);
+    const double height = read(QStringLiteral("Height"), DefaultSize);
+    // Nothing stored yet: keep the size the window was built at, which holds its whole layout,
+    // and only place it.
+    if (designSizeFirst && !stored(QStringLiteral("Width")) && !stored(QStringLiteral("Height"))) {
+        window.move(Twips::toPixels(left, dpi), Twips::toPixels(top, dpi));
+        pendingOuter.reset();
+        return;
+    }
     SetOuter(Twips::toPixels(left, top, width, height, dpi));
+}
+
+bool WindowGeometry::stored(const QString& name) const
+{
+    bool ok = false;
+    const float value =
+        app.GetIniSetting(section, keyPrefix + name, QString()).trimmed().toFloat(&ok);
+    return ok && std::isfinite(value);
 }
 
 double WindowGeometry::read(const QString& name, double fallback) const

@@ -17,9 +17,12 @@ public:
     WindowGeometry(QWidget& window, NirvexMain& app, const QString& section,
                    const QString& keyPrefix);
 
-    // Places the window as stored, 1000 twips from the left and top edges and 6500 twips wide
-    // and high where nothing usable is stored.
-    void Restore(double dpi);
+    static constexpr double DefaultSize = 6500;
+
+    // Places the window as stored, 1000 twips from the left and top edges and DefaultSize twips
+    // wide and high where nothing usable is stored. With designSizeFirst, a window whose size
+    // was never stored keeps the size it has.
+    void Restore(double dpi, bool designSizeFirst = false);
     // Stores the outer place and size unless the window is minimised.
     void Store(double dpi) const;
     // Places the outer edges of the window at outer.
@@ -30,6 +33,8 @@ public:
 
 private:
     double read(const QString& name, double fallback) const;
+    // True when the profile holds a usable number under keyPrefix + name.
+    bool stored(const QString& name) const;
     void fitToFrame();
     // The window's outer edges as they are now.
     QRect frameGeometry() const;

@@ -457,7 +457,7 @@ void frmMain::Load()
 {
     Authenticated = false;
 
-    outerGeometry.Restore(dpi);
+    outerGeometry.Restore(dpi, true);
 
     app.Ports.load(app.IniPath);
     Relay.cmbComPort_DropDown();

@@ -132,6 +132,20 @@ seed() {
   printf '%s\n' "$@" >>"$ini"
 }
 
+# First run without a profile: the window holds its whole design layout, a client area of
+# 706 x 470 px under the menu bar (the destination frame ends at 689 px, the status bar at 470).
+rm -f "$ini"
+start
+settled "$main" >/dev/null
+read -r inner_w inner_h < <(xwininfo -id "$main" | awk '/^ +Width:/ {w = $2} /^ +Height:/ {h = $2}
+  END {print w, h}')
+((inner_w >= 706 && inner_h >= 470)) || expect "first window's inside" "$inner_w x $inner_h" ">= 706 x 470"
+first=$(settled "$main")
+stop
+echo "first run: on screen $first, stored $(stored Main) (px)"
+expect "first window stored" "$(stored Main)" "$first"
+expect "first window's place" "$(cut -d' ' -f1-2 <<<"$first")" "67 67"
+
 # Main window: five runs closed without moving or resizing.
 seed MainLeft=1500 MainTop=1200 MainWidth=9000 MainHeight=7500
 for run in 1 2 3 4 5; do

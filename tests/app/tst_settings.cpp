@@ -108,7 +108,14 @@ private slots:
         Run run(profile.path, true);
         QVERIFY(QTest::qWaitForWindowExposed(&run.w()));
         const double dpi = run.w().Dpi();
-        QTRY_COMPARE(run.w().frameGeometry(), Twips::toPixels(1000, 1000, 6500, 6500, dpi));
+        QTRY_COMPARE(run.w().frameGeometry().topLeft(),
+                     Twips::toPixels(1000, 1000, 0, 0, dpi).topLeft());
+        // The whole design layout fits: every control of the client area lies inside it.
+        const QWidget* area = run.w().centralWidget();
+        for (const QWidget* control : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (control->isVisibleTo(area))
+                QVERIFY2(area->rect().contains(control->geometry()),
+                         qPrintable(control->objectName()));
         QCOMPARE(run.w().cmbComPort->count(), 2); // ports there, none chosen
         run.expect("cmbComPort=<none>;cmbBPS=9600;cmbParity=None;cmbBits=8;cmbStopBits=1;"
                    "cmbComPort2=<none>;cmbBPS2=9600;cmbParity2=None;cmbBits2=8;cmbStopBits2=1;"
@@ -130,8 +137,10 @@ private slots:
         };
         for (const char* key : {"MainLeft", "MainTop", "ListLeft", "ListTop"})
             QCOMPARE(profile.value(key).toDouble(), snapped(1000));
-        for (const char* key : {"MainWidth", "MainHeight", "ListWidth", "ListHeight"})
+        for (const char* key : {"ListWidth", "ListHeight"})
             QCOMPARE(profile.value(key).toDouble(), snapped(6500));
+        QVERIFY(profile.value("MainWidth").toDouble() >= 10590);
+        QVERIFY(profile.value("MainHeight").toDouble() >= 7050);
         for (const char* key : {"ListRowWidth0", "ListRowWidth1", "ListRowWidth2"})
             QVERIFY(profile.value(key).toInt() > 0);
     }
