@@ -95,6 +95,13 @@ private slots:
         program->start(exe, {});
         QByteArray output;
         QVERIFY2(waitUntilUp(*program, output), output.constData());
+        // A port line the user writes in while the program runs stays as written.
+        const QString profile = dir->filePath(QStringLiteral("nirvex.INI"));
+        {
+            QFile file(profile);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write("[Ports]\nCOM1=/dev/null\n");
+        }
 
         if (signalNumber)
             QCOMPARE(::kill(pid_t(program->processId()), signalNumber), 0);
@@ -106,7 +113,10 @@ private slots:
         QCOMPARE(program->exitCode(), exitCode);
         // A sanitizer finding would end the program with status 1 too.
         QVERIFY2(!output.contains("Sanitizer"), output.constData());
-        verifyProfile(dir->filePath(QStringLiteral("nirvex.INI")));
+        verifyProfile(profile);
+        QCOMPARE(ProfileFile::readValue(profile, QStringLiteral("Ports"), QStringLiteral("COM1"),
+                                        QString()),
+                 QStringLiteral("/dev/null"));
     }
 
     // Ctrl+C reaches the whole process group, as a terminal sends it; kill reaches the script.
