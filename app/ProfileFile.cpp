@@ -136,10 +136,16 @@ Content split(QByteArrayView bytes)
     return content;
 }
 
+// Only the file's first bytes can be a byte-order mark, and split() has taken it off; anywhere
+// else U+FEFF is text, so the decoder must not drop it at the start of a name or value.
 QString decode(QByteArrayView bytes, Encoding encoding)
 {
-    if (encoding == Encoding::Utf8)
-        return QString::fromUtf8(bytes);
+    if (encoding == Encoding::Utf8) {
+        QStringDecoder decoder(QStringConverter::Utf8,
+                               QStringConverter::Flag::Stateless |
+                                   QStringConverter::Flag::ConvertInitialBom);
+        return decoder.decode(bytes);
+    }
     QStringDecoder decoder(ShiftJisName, QStringConverter::Flag::Stateless);
     if (!decoder.isValid())
         return QString::fromLatin1(bytes);

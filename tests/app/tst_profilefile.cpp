@@ -78,6 +78,8 @@ private slots:
         row("first key wins", raw("[Settings]\nKey=1\nKey=2\n"), key, QString("1"));
         row("comment", raw("[Settings]\n;Key=1\n"), key, def);
         row("BOM", raw("\xEF\xBB\xBF[Settings]\nKey=v\n"), key, QString("v"));
+        row("BOM, then one in value", raw("\xEF\xBB\xBF[Settings]\nKey=\xEF\xBB\xBFv\n"), key,
+            QChar(0xFEFF) + QString("v"));
         row("NUL ends value", raw("\0\n[Settings]\nKey=ab\0cd\n"), key, QString("ab"));
         row("full-width case", QByteArray("[Settings]\nＫｅｙ=1\n"), QString("ｋｅｙ"), def);
         row("254 cut", "[Settings]\nKey=" + QByteArray(300, 'x'), key, QString(254, 'x'));
@@ -100,9 +102,11 @@ private slots:
 
     void readSection()
     {
-        put(ini(), "[A]\nX=0\n[settings]\nA=1\n;B=2\n B = two \nnoise\n[C]\nC=3\n");
+        put(ini(), "[A]\nX=0\n[settings]\nA=1\n;B=2\n B = two \n\xEF\xBB\xBF"
+                   "C=3\nnoise\n[C]\nC=3\n");
         QCOMPARE(ProfileFile::readSection(ini(), "Settings"),
-                 (QList<std::pair<QString, QString>>{{"A", "1"}, {"B", "two"}}));
+                 (QList<std::pair<QString, QString>>{
+                     {"A", "1"}, {"B", "two"}, {QChar(0xFEFF) + QString("C"), "3"}}));
         QVERIFY(ProfileFile::readSection(ini(), "Missing").isEmpty());
     }
 
@@ -111,39 +115,66 @@ private slots:
         QTest::addColumn<QByteArray>("before"); // null: no file
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QString>("readBack");
         const QString v = "v";
-        row("new file", QByteArray(), v, raw("[Settings]\nKey=v\n"));
+        row("new file", QByteArray(), v, raw("[Settings]\nKey=v\n"), v);
         row("replace, others kept",
             raw("; top\n[A]\nKey=1\n\n[Settings]\n ; c \nX = 1 \nKey=old\n\tY=2\n\n[B]\nKey=3"), v,
-            raw("; top\n[A]\nKey=1\n\n[Settings]\n ; c \nX = 1 \nKey=v\n\tY=2\n\n[B]\nKey=3"));
+            raw("; top\n[A]\nKey=1\n\n[Settings]\n ; c \nX = 1 \nKey=v\n\tY=2\n\n[B]\nKey=3"), v);
         row("replace keeps spelling", raw("[settings]\n  kEY = old \n"), v,
-            raw("[settings]\nkEY=v\n"));
+            raw("[settings]\nkEY=v\n"), v);
         row("add after last key", raw("[Settings]\nX=1\n; c\n\n\n[B]\n"), v,
-            raw("[Settings]\nX=1\nKey=v\n; c\n\n\n[B]\n"));
+            raw("[Settings]\nX=1\nKey=v\n; c\n\n\n[B]\n"), v);
         row("add to empty section", raw("[Settings]\n\n[B]\n"), v,
-            raw("[Settings]\nKey=v\n\n[B]\n"));
-        row("add, no final break", raw("[Settings]\nX=1"), v, raw("[Settings]\nX=1\nKey=v\n"));
-        row("new section", raw("[A]\nX=1"), v, raw("[A]\nX=1\n[Settings]\nKey=v\n"));
+            raw("[Settings]\nKey=v\n\n[B]\n"), v);
+        row("add, no final break", raw("[Settings]\nX=1"), v, raw("[Settings]\nX=1\nKey=v\n"), v);
+        row("new section", raw("[A]\nX=1"), v, raw("[A]\nX=1\n[Settings]\nKey=v\n"), v);
         row("CRLF add", raw("[Settings]\r\nY=2\r\n\r\n"), v,
-            raw("[Settings]\r\nY=2\r\nKey=v\r\n\r\n"));
+            raw("[Settings]\r\nY=2\r\nKey=v\r\n\r\n"), v);
         row("CRLF new section", raw("[A]\r\nX=1\r\n"), v,
-            raw("[A]\r\nX=1\r\n[Settings]\r\nKey=v\r\n"));
+            raw("[A]\r\nX=1\r\n[Settings]\r\nKey=v\r\n"), v);
         row("BOM", raw("\xEF\xBB\xBF[Settings]\nKey=1\n"), v,
-            raw("\xEF\xBB\xBF[Settings]\nKey=v\n"));
+            raw("\xEF\xBB\xBF[Settings]\nKey=v\n"), v);
         row("first of duplicates", raw("[Settings]\nKey=1\nKey=2\n[Settings]\nKey=3\n"), v,
-            raw("[Settings]\nKey=v\nKey=2\n[Settings]\nKey=3\n"));
+            raw("[Settings]\nKey=v\nKey=2\n[Settings]\nKey=3\n"), v);
         row("line breaks in value", raw("[Settings]\nKey=1\n"), QString("a\r\n[B]\nb=1"),
-            raw("[Settings]\nKey=a  [B] b=1\n"));
+            raw("[Settings]\nKey=a  [B] b=1\n"), QString("a  [B] b=1"));
+        // U+FEFF is a byte-order mark only as the file's first bytes; in a value it is text.
+        const QString bom(QChar(0xFEFF));
+        const QString bad(QChar(0xFFFD)); // what a broken UTF-8 sequence reads as
+        const QByteArray bom8("\xEF\xBB\xBF"), bad8("\xEF\xBF\xBD");
+        row("BOM after CR in value", QByteArray(),
+            "\r" + bom + "e[Set4in" + bad + "1]~\nC\x03" + QChar(0) + "\x04OM",
+            "[Settings]\nKey= " + bom8 + "e[Set4in" + bad8 + "1]~ C\x03 \x04OM\n",
+            bom + "e[Set4in" + bad + "1]~ C\x03 \x04OM");
+        row("BOM after tab in value", raw("[Settingi\t\t\t\t\t\t\tot,\r\n[\t0\r\n"),
+            "\t" + bom + "e",
+            "[Settingi\t\t\t\t\t\t\tot,\r\n[\t0\r\n[Settings]\r\nKey=\t" + bom8 + "e\r\n",
+            bom + "e");
+        row("BOM after vertical tabs in value", QByteArray(),
+            QString(15, u'\v') + bom + "\x03" + QString(7, u'\v') + "\n" + QString(4, QChar(0)) +
+                "\n",
+            "[Settings]\nKey=" + QByteArray(15, '\v') + bom8 + "\x03" + QByteArray(7, '\v') +
+                "      \n",
+            bom + "\x03");
+        row("BOM after line break in value", QByteArray(),
+            QString(15, u'\t') + "\n\t\t\t\t\f" + QString(8, u'\t') + bom + bad.repeated(11) +
+                "\x03\x02\x03\f/dev" + bad.repeated(3) + "/t",
+            "[Settings]\nKey=" + QByteArray(15, '\t') + " \t\t\t\t\f" + QByteArray(8, '\t') + bom8 +
+                bad8.repeated(11) + "\x03\x02\x03\f/dev" + bad8.repeated(3) + "/t\n",
+            bom + bad.repeated(11) + "\x03\x02\x03\f/dev" + bad.repeated(3) + "/t");
     }
     void writeValue()
     {
         QFETCH(QByteArray, before);
         QFETCH(QString, value);
         QFETCH(QByteArray, after);
+        QFETCH(QString, readBack);
         if (!before.isNull())
             put(ini(), before);
         QVERIFY(ProfileFile::writeValue(ini(), "Settings", "Key", value));
         QCOMPARE(get(ini()), after);
+        QCOMPARE(ProfileFile::readValue(ini(), "Settings", "Key", "DEF"), readBack);
         QCOMPARE(listing(dir->path()), QStringList{"p.INI"});
     }
 
