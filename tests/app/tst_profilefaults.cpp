@@ -2,7 +2,6 @@
 #include "TestRegistry.h"
 
 #include "app/NirvexMain.h"
-#include "app/ProfileFile.h"
 #include "app/StatusBar.h"
 #include "app/frmMain.h"
 
@@ -139,8 +138,6 @@ private slots:
             QTest::newRow(name) << head << fill << fillBytes << tail << int(access) << state;
         };
         row("cut mid-line", settings + "HostKey=Sec", alice + ";txtKey=Sec");
-        row("cut mid-key", settings + "ServerPo", alice);
-        row("cut mid-header", "; mine\n" + settings + "[Ports", alice);
         row("only a cut header", "; mine\r\n[Setti", "");
         row("cut mid-character", settings + "HostKey=山\xE7\x94", alice + ";txtKey=山\uFFFD\uFFFD");
         row("cut mid-character, Shift-JIS",
@@ -153,7 +150,6 @@ private slots:
         row("100 MB line after the settings", settings, alice, Writable, "x", 100LL << 20);
         row("100 MB line before the settings", {}, "", Writable, "[", 100LL << 20, "\n" + settings);
         row("read-only file", settings, alice, ReadOnlyFile);
-        row("read-only file, cut mid-line", settings + "Host", alice, ReadOnlyFile);
         row("read-only folder", settings, alice, ReadOnlyFolder);
         row("read-only folder, 100 MB line", settings, alice, ReadOnlyFolder, "x", 100LL << 20);
     }

@@ -1,11 +1,8 @@
 #include "TestRegistry.h"
-#include "app/HelpWindow.h"
-#include "app/InfoBox.h"
 #include "app/NirvexMain.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,7 +28,7 @@ protected:
     }
 };
 
-// Start-up order and the menu items that lead to placeholder messages or the help window.
+// Start-up order of the splash and the main window.
 class TestShellWiring : public QObject {
     Q_OBJECT
 private slots:
@@ -45,41 +42,6 @@ private slots:
         qApp->removeEventFilter(&spy);
         QCOMPARE(spy.order, (QStringList{QStringLiteral("splash"), QStringLiteral("main")}));
         QVERIFY(!spy.splashAliveAtMainShow);
-    }
-
-    void menuItems()
-    {
-        QTemporaryDir dir;
-        NirvexMain app;
-        app.Main(dir.filePath(QStringLiteral("nirvex.INI")));
-        frmMain& f = *app.MainForm;
-        QStringList shown;
-        QStringList expected;
-        const InfoBox::Hook previous = InfoBox::setHook(
-            [&](const QString& title, const QString& text) { shown << title + '|' + text; });
-        const std::pair<QAction*, const char*> placeholders[] = {
-            {f.mnuFileNew, "mnuFileNew"},
-            {f.mnuFileClose, "mnuFileClose"},
-            {f.mnuFileSave, "mnuFileSave"},
-            {f.mnuFileSaveAs, "mnuFileSaveAs"},
-            {f.mnuFileProperties, "mnuFileProperties"},
-            {f.mnuFilePrintPreview, "mnuFilePrintPreview"},
-            {f.mnuFilePrint, "mnuFilePrint"},
-            {f.mnuViewRefresh, "mnuViewRefresh"},
-        };
-        bool allHidden = true;
-        for (const auto& [action, name] : placeholders) {
-            allHidden &= !action->isVisible();
-            action->trigger();
-            expected << QStringLiteral("Nirvex| '%1_Click' のｺｰﾄﾞを追加します。").arg(name);
-        }
-        f.mnuHelpContents->trigger(); // the help window, not a message box
-        InfoBox::setHook(previous);
-        QVERIFY(allHidden);
-        QCOMPARE(shown, expected);
-        HelpWindow* help = f.findChild<HelpWindow*>();
-        QVERIFY(help && help->isVisible());
-        help->close();
     }
 };
 
