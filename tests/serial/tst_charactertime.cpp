@@ -23,17 +23,10 @@ private slots:
         QTest::addColumn<int>("rounded");
         QTest::addColumn<int>("interval");
         row("9600 8N1 is 1.25 ms", "9600", "8", "1", 1, 1);
-        row("110 8N2 is 118.18 ms", "110", "8", "2", 118, 118);
-        row("1200 8N1 is 10 ms", "1200", "8", "1", 10, 10);
         row("600 5N1.5 is 15.83 ms", "600", "5", "1.5", 16, 16);
-        row("2400 4N2 is 3.75 ms", "2400", "4", "2", 4, 4);
         row("half to even 2.5", "4400", "5", "3", 2, 2);
         row("19200 5N1 rounds to 0", "19200", "5", "1", 0, 1);
-        row("19200 5N2 is 0.52 ms", "19200", "5", "2", 1, 1);
-        row("28800 8N1 rounds to 0", "28800", "8", "1", 0, 1);
-        row("256000 8N2 rounds to 0", "256000", "8", "2", 0, 1);
         row("no speed selected", "", "8", "1", 0, 1);
-        row("speed zero", "0", "8", "1", 0, 1);
         row("speed not a number", "fast", "8", "1", 0, 1);
     }
     void rounding()

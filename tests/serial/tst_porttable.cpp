@@ -84,9 +84,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("added");
         const QString same = "=";
-        row("nothing written yet", "", "ttyUSB0 ttyS1 ttyACM0",
+        row("nothing written yet, phantom ttyS0 skipped", "", "ttyUSB0 ttyS0 ttyS1 ttyACM0",
             "COM1=$dev/ttyACM0 COM2=$dev/ttyS1 COM3=$dev/ttyUSB0", same);
-        row("phantom ttyS gets no number", "", "ttyS0 ttyS1", "COM1=$dev/ttyS1", same);
         row("hand entries win, lowest free number", "COM1=/dev/pts/7 COM3=$dev/ttyUSB0",
             "ttyUSB0 ttyACM0 ttyS1",
             "COM1=/dev/pts/7 COM2=$dev/ttyACM0 COM3=$dev/ttyUSB0 COM4=$dev/ttyS1",
@@ -137,9 +136,6 @@ private slots:
         machine.setUp(first);
         QVERIFY(first.load(profile));
         QVERIFY(first.save(profile));
-        QCOMPARE(listOf(first.allEntries()),
-                 (QStringList{"COM1=/dev/pts/7", "COM2=" + machine.dev("ttyACM0"),
-                              "COM3=" + machine.dev("ttyUSB0")}));
 
         // a second run finds everything written, and writes nothing more
         PortTable second;
@@ -162,7 +158,6 @@ private slots:
         const QByteArray text = file.readAll();
         QVERIFY(text.startsWith("[Settings]\nDestType=1\n[Ports]\nCOM1 = /dev/pts/7\n"));
         QCOMPARE(text.count("COM"), 4);
-        QCOMPARE(ProfileFile::readSection(profile, "Ports").size(), 4);
     }
 
     // A line edited into the profile while the program runs is the user's: at save the
@@ -184,10 +179,6 @@ private slots:
             << "ttyUSB0 ttyACM0"
             << "COM5=$dev/ttyACM0"
             << "COM2=$dev/ttyUSB0 COM5=$dev/ttyACM0 COM9=/dev/pts/9";
-        QTest::newRow("device mapped by hand under its kernel name")
-            << "ttyUSB1 ttyACM0"
-            << "COM1=$dev/ttyUSB1"
-            << "COM1=$dev/ttyUSB1 COM2=$dev/ttyACM0 COM9=/dev/pts/9";
     }
     void handEditWhileRunning()
     {
