@@ -3,8 +3,6 @@
 
 #include "app/ColorButton.h"
 #include "app/NirvexMain.h"
-#include "app/ProfileFile.h"
-#include "app/Twips.h"
 #include "app/frmMain.h"
 #include "lan/FlexGrid.h"
 #include "lan/SocketControl.h"
@@ -13,7 +11,6 @@
 
 #include <QAction>
 #include <QFile>
-#include <QFontMetrics>
 #include <QLineEdit>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -22,11 +19,6 @@
 namespace {
 
 constexpr int Patience = 20000;
-
-QString valueIn(const QString& path, const char* key)
-{
-    return ProfileFile::readValue(path, "Settings", key, "<missing>");
-}
 
 // Cells of every row below the header, joined by "|".
 QStringList rowsOf(const FlexGrid& grid)
@@ -79,110 +71,10 @@ struct ListCopy {
 
 } // namespace
 
-// The connection list window: grid, layout kept in the profile, and the list command in the
-// three LAN roles against real peers.
+// The connection list window and the list command in the three LAN roles against real peers.
 class TestConnectionList : public QObject {
     Q_OBJECT
 private slots:
-    void grid()
-    {
-        FlexGrid grid(96);
-        grid.setFormatString("<ID|^Key|>ホスト名");
-        QCOMPARE(grid.TextMatrix(0, 2), QStringLiteral("ホスト名"));
-        for (const char* text : {"a\tb\tc", "\t\th", "a", "a\tb\tc\td", ""})
-            grid.AddItem(text);
-        QCOMPARE(rowsOf(grid), (QStringList{"a|b|c", "||h", "a||", "a|b|c", "||"}));
-        grid.setRows(0); // never below the header row
-        QCOMPARE(grid.Rows(), 1);
-        grid.setColWidth(1, 1500);
-        grid.setColWidth(1, -15); // refused
-        grid.setColWidth(3, 900); // no such column
-        QCOMPARE(grid.ColWidth(1), 1500);
-        QCOMPARE(grid.ColWidth(3), 0);
-    }
-
-    void layoutRestored_data()
-    {
-        QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QRect>("twips");
-        QTest::addColumn<QList<int>>("widths"); // -1: the width the header text gives
-        QTest::newRow("stored")
-            << QByteArray("ListLeft=2000\nListTop=1500\nListWidth=4500\nListHeight=3000\n"
-                          "ListRowWidth0=1500\nListRowWidth1=600\nListRowWidth2=3000\n")
-            << QRect(2000, 1500, 4500, 3000) << QList<int>{1500, 600, 3000};
-        QTest::newRow("hand-edited values")
-            << QByteArray("ListLeft=abc\nListTop=\nListWidth=5250\nListRowWidth0=wide\n"
-                          "ListRowWidth1=-30\nListRowWidth2=0\n")
-            << QRect(1000, 1000, 5250, 6500) << QList<int>{-1, -1, 0};
-    }
-    void layoutRestored()
-    {
-        QFETCH(QByteArray, settings);
-        QFETCH(QRect, twips);
-        QFETCH(QList<int>, widths);
-        ListCopy copy("listLayout", 1, 0, settings);
-        frmList& list = copy.list();
-        QVERIFY(!list.isVisible());
-        QCOMPARE(list.fgList->Rows(), 2);
-        list.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&list));
-        const double dpi = list.Dpi();
-        QTRY_COMPARE(list.frameGeometry(),
-                     Twips::toPixels(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
-        const QStringList headers = frmList::DesignFormat.split('|');
-        for (int col = 0; col < 3; ++col) {
-            if (widths.at(col) >= 0)
-                QCOMPARE(list.fgList->ColWidth(col), widths.at(col));
-            else // room for the header text, blanks included
-                QVERIFY(list.fgList->columnWidth(col) >=
-                        QFontMetrics(list.fgList->font()).horizontalAdvance(headers.at(col)));
-        }
-        // The grid fills the client area within 120 twips, and keeps no size when it cannot.
-        const int margin = Twips::toPixels(120, dpi);
-        for (QSize client : {QSize(400, 300), QSize(3, 2), QSize(5, 200)}) {
-            list.resize(client);
-            QTRY_COMPARE(list.size(), client);
-            QCOMPARE(list.fgList->geometry(),
-                     QRect(margin, margin, std::max(0, client.width() - 2 * margin),
-                           std::max(0, client.height() - 2 * margin)));
-        }
-    }
-
-    void closeStoresLayoutAndUnloads()
-    {
-        ListCopy copy("listReload", 1, 0);
-        frmList& list = copy.list();
-        copy.w().SendList(false); // no connection: the header alone
-        QVERIFY(QTest::qWaitForWindowExposed(&list));
-        list.setGeometry(90, 60, 330, 210);
-        QTRY_COMPARE(list.geometry(), QRect(90, 60, 330, 210));
-        list.fgList->setColWidth(0, 1800);
-        const QRect shown = list.frameGeometry();
-        QVERIFY(list.close());
-        QVERIFY(!list.IsLoaded());
-        const auto stored = [&](const char* key) { return valueIn(copy.path, key); };
-        QCOMPARE(stored("ListRowWidth0"), QStringLiteral("1800"));
-        QCOMPARE(QRectF(stored("ListLeft").toDouble(), stored("ListTop").toDouble(),
-                        stored("ListWidth").toDouble(), stored("ListHeight").toDouble()),
-                 Twips::fromPixels(shown, list.Dpi()));
-        // Changed behind its back: a fresh load reads it.
-        QVERIFY(ProfileFile::writeValue(copy.path, "Settings", "ListRowWidth1", "1200"));
-        list.AddListRow("a", "b", "c");
-        QVERIFY(list.IsLoaded() && !list.isVisible());
-        QCOMPARE(list.fgList->Rows(), 2); // as designed: the row was not kept
-        QCOMPARE(list.fgList->ColWidth(1), 1200);
-        copy.w().SendList(false);
-        QTRY_COMPARE(list.frameGeometry(), shown);
-
-        list.fgList->setColWidth(2, 900); // minimised: the columns are stored, the place is not
-        list.setGeometry(150, 120, 300, 240);
-        list.showMinimized();
-        QTRY_VERIFY(list.isMinimized());
-        QVERIFY(list.close());
-        QCOMPARE(stored("ListRowWidth2"), QStringLiteral("900"));
-        QCOMPARE(stored("ListWidth").toDouble(), Twips::fromPixels(shown, list.Dpi()).width());
-    }
-
     void listRowsKeepTheirColumns()
     {
         ListCopy copy("listRows", 1, 0);

@@ -119,7 +119,6 @@ private slots:
         QTest::addColumn<int>("destination"); // 1: the source echoes its own bytes
         QTest::addColumn<QString>("status");
         QTest::newRow("source") << 1 << 2 << "シリアルポートエラー " + vanished;
-        QTest::newRow("source echoing") << 1 << 1 << "シリアルポートエラー " + vanished;
         QTest::newRow("destination") << 2 << 2 << "転送先シリアルポートエラー " + vanished;
     }
     void serialPortClosedMidStream()
@@ -215,17 +214,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(me.lampOn() && peer->lampOn(), Patience);
         QVERIFY(a.writeAll("through"));
         QVERIFY(arrives(*b, "through"));
-
-        me.click();
-        QTRY_VERIFY_WITH_TIMEOUT(!peer->lampOn(), Patience);
-        me.click();
-        QCOMPARE(me.status(), started);
-        if (role == 1)
-            startPeer();
-        QTRY_VERIFY_WITH_TIMEOUT(me.lampOn() && peer->lampOn(), Patience);
-        const QByteArray again = sample(8192, 5);
-        QVERIFY(a.writeAll(again));
-        QVERIFY(arrives(*b, again));
     }
 
     void relayHostFaults_data()
@@ -348,8 +336,6 @@ private:
             Patience);
         const QByteArray line = answered ? host->readLine().trimmed() : QByteArray();
         hostPort = line.mid(line.lastIndexOf(':') + 1).toUShort();
-        if (!line.startsWith("listening on 127.0.0.1:"))
-            qWarning("nirvex-host said \"%s\"", line.constData());
         return line.startsWith("listening on 127.0.0.1:");
     }
 

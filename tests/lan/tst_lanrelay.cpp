@@ -4,9 +4,7 @@
 #include "TestRegistry.h"
 
 #include "app/DropDownComboBox.h"
-#include "app/IntervalTimer.h"
 #include "lan/SocketControl.h"
-#include "serial/FakeSerialPort.h"
 #include "serial/SerialDevice.h"
 #include "serial/SerialPortControl.h"
 
@@ -74,46 +72,6 @@ private slots:
             QVERIFY(in->writeAll(block));
             QCOMPARE((in == &a ? b : a).readCount(block.size()), block);
         }
-    }
-
-    void modemLinesCrossTheLink()
-    {
-        FakeSerialPort a(QStringLiteral("fake:lanServer")), b(QStringLiteral("fake:lanClient"));
-        LinkedCopies link(a.path(), b.path());
-        QTRY_VERIFY_WITH_TIMEOUT(link.up(), Patience);
-        for (bool on : {true, false, true}) {
-            a.setCts(on);
-            QTRY_COMPARE_WITH_TIMEOUT(b.rts(), on, Patience);
-            b.setDsr(on);
-            QTRY_COMPARE_WITH_TIMEOUT(a.dtr(), on, Patience);
-        }
-    }
-
-    void burstInFullLinesThenTailAndReconnect()
-    {
-        PtyPair a;
-        ScriptedPeer peer;
-        LanCopy c(a.slavePath(), 2);
-        c.w->txtServerPort->setText(QString::number(peer.port()));
-        c.click();
-        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && peer.connected(), Patience);
-        c.holdBurst();
-        const QByteArray burst = randomBytes(300);
-        QVERIFY(a.writeAll(burst));
-        QTRY_COMPARE_WITH_TIMEOUT(c.app.SendCount, 44, Patience);
-        QTRY_COMPARE_WITH_TIMEOUT(peer.lines().size(), 1, Patience);
-        QVERIFY(peer.lines().at(0).startsWith("DATA:256:"));
-        c.w->tmrSer->setInterval(1); // the line falls quiet
-        QTRY_COMPARE_WITH_TIMEOUT(peer.lines().size(), 2, Patience);
-        QVERIFY(peer.lines().at(1).startsWith("DATA:44:"));
-        QCOMPARE(peer.data(), burst);
-
-        peer.hangUp(); // the next line reconnects and is itself dropped
-        QTRY_VERIFY_WITH_TIMEOUT(!c.lampOn() && !c.listEnabled(), Patience);
-        QVERIFY(a.writeAll("x"));
-        QTRY_VERIFY_WITH_TIMEOUT(peer.connections() == 2 && c.lampOn(), Patience);
-        QVERIFY(a.writeAll("kept"));
-        QTRY_COMPARE_WITH_TIMEOUT(peer.data(), QByteArray("kept"), Patience);
     }
 
     // Short lines that each ask for 32767 bytes, sent by the tens of thousands at once while
@@ -202,10 +160,6 @@ private slots:
 
         first.disconnectFromHost();
         QTRY_VERIFY_WITH_TIMEOUT(!c.lampOn() && !c.listEnabled(), Patience);
-        // A served socket that has failed does not lock the next peer out.
-        c.w->wsocServer->setRemoteHost(QString());
-        QVERIFY(!c.w->wsocServer->Connect());
-        QCOMPARE(c.w->wsocServer->State(), int(SocketControl::ErrorState));
         third.connectToHost(QHostAddress::LocalHost, quint16(port));
         QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && c.listEnabled(), Patience);
         third.write("DATA:1:43\n");

@@ -1,15 +1,11 @@
 #include "LanCopy.h"
 #include "PtyPair.h"
 #include "TestRegistry.h"
-#include "lan/RelayHostOptions.h"
-#include "lan/RelayHostProtocol.h"
 #include "lan/SocketControl.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
-#include <QLineEdit>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -126,22 +122,6 @@ private slots:
         host.reset();
         log.clear();
     }
-    void hostText_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("text");
-        const auto row = [](const char* address, const char* text) {
-            QTest::newRow(address) << QString(address) << QString(text);
-        };
-        row("192.168.1.20", "192.168.1.20");
-        row("::ffff:10.0.0.5", "10.0.0.5");
-        row("2001:db8::2", "2001-db8--2"); // keeps the row's fields
-    }
-    void hostText()
-    {
-        QFETCH(QString, address);
-        QTEST(RelayHostProtocol::hostText(QHostAddress(address)), "text");
-    }
     void login_data()
     {
         QTest::addColumn<QByteArray>("accounts");
@@ -160,9 +140,7 @@ private slots:
         row("key holding =", listed, "AUTH:ali:se=same", "AUTH:0", false);
         row("wrong key", listed, "AUTH:Guest:vorm", "AUTH:1", true);
         row("unknown ID", listed, "AUTH:Nobody:Vorm", "AUTH:1", true);
-        row("comment is no account", listed, "AUTH:  #x:y", "AUTH:1", true);
         row("key field missing", open, "AUTH:Guest", "AUTH:3", false);
-        row("empty ID", open, "AUTH::Vorm", "AUTH:3", false);
         row("colon in key", open, "AUTH:Guest:Vo:rm", "AUTH:3", false);
         row("not UTF-8", open, "AUTH:G\xff:Vorm", "AUTH:3", false);
     }
@@ -193,38 +171,21 @@ private slots:
             CHECKED(expectExactly(peer, reply + "\nAUTH:3\n"));
         }
     }
-    void reloginMovesToNewGroup()
-    {
-        CHECKED(startWith("KKL"));
-        CHECKED(login(*peers[0], "a2", "L"));
-        peers[1]->send("CTRL:CTS:ON\n");
-        peers[2]->send("CTRL:DSR:ON\n");
-        CHECKED(expectExactly(*peers[0], "CTRL:DSR:ON\n"));
-        peers[0]->send("LIST\n");
-        CHECKED(expectExactly(*peers[0], "CTRL:DSR:ON\nLIST:c:L:127.0.0.1\nLIST:a2:L:127.0.0.1\n"));
-    }
     void relayInOrder_data()
     {
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<int>("piece");
         QTest::addColumn<QByteArray>("relayed");
-        QByteArray control, mixed;
-        const QByteArray controls[] = {"CTRL:CTS:ON\n", "CTRL:DSR:ON\n", "CTRL:CTS:OFF\n",
-                                       "CTRL:DSR:OFF\n"};
-        for (int i = 0; i < 2000; ++i) {
-            control += controls[i % 4];
+        QByteArray mixed;
+        const QByteArray controls[] = {"CTRL:CTS:ON\n", "CTRL:DSR:OFF\n"};
+        for (int i = 0; i < 2000; ++i)
             mixed +=
-                i % 3 == 0 ? controls[i % 4] : "DATA:1:" + QByteArray::number(i % 256, 16) + '\n';
-        }
-        QTest::newRow("CTRL lines in 5-byte pieces")
-            << control.left(4000) << 5 << control.left(4000);
+                i % 3 == 0 ? controls[i % 2] : "DATA:1:" + QByteArray::number(i % 256, 16) + '\n';
         QTest::newRow("mixed lines in 1000-byte pieces") << mixed << 1000 << mixed;
         // An over-long line is dropped up to its LF; the next line still goes.
-        const auto line = [](int length) { return "DATA:" + QByteArray(length - 5, '4') + '\n'; };
         const QByteArray next = "DATA:1:41\n";
-        QTest::newRow("longest line kept") << line(32767) + next << 0 << line(32767) + next;
-        QTest::newRow("one beyond dropped") << line(32768) + next << 0 << next;
-        QTest::newRow("100000 characters dropped") << line(100000) + next << 7000 << next;
+        QTest::newRow("100000 characters dropped")
+            << "DATA:" + QByteArray(99995, '4') + '\n' + next << 7000 << next;
     }
     void relayInOrder()
     {
@@ -245,25 +206,6 @@ private slots:
         CHECKED(expectExactly(d, "CTRL:RI:OFF\n"));
         CHECKED(expectExactly(c, relayed + "CTRL:RI:ON\n"));
     }
-    void nothingRelayedBeforeLogin_data()
-    {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QByteArray>("replies");
-        QTest::newRow("data and control") << QByteArray("DATA:1:41\nCTRL:CTS:ON\n") << QByteArray();
-        QTest::newRow("after a malformed AUTH")
-            << QByteArray("AUTH:x\nDATA:1:41\n") << QByteArray("AUTH:3\n");
-    }
-    void nothingRelayedBeforeLogin()
-    {
-        QFETCH(QByteArray, before);
-        QFETCH(QByteArray, replies);
-        CHECKED(startWith("-K"));
-        Peer &x = *peers[0], &b = *peers[1];
-        x.send(before + "AUTH:x:K\n");
-        CHECKED(expectExactly(x, replies + "AUTH:0\n"));
-        x.send("CTRL:DSR:ON\n");
-        CHECKED(expectExactly(b, "CTRL:DSR:ON\n"));
-    }
     void listRows_data()
     {
         QTest::addColumn<int>("caller");
@@ -277,9 +219,6 @@ private slots:
         QTest::newRow("all from c") << 2 << QByteArray("LIST:ALL")
                                     << QByteArray("LIST:a:*:127.0.0.1\nLIST:b:*:127.0.0.1\n"
                                                   "LIST:c:L:127.0.0.1\n");
-        QTest::newRow("group of c")
-            << 2 << QByteArray("LIST") << QByteArray("LIST:c:L:127.0.0.1\n");
-        QTest::newRow("unknown scope") << 0 << QByteArray("LIST:OTHER") << QByteArray();
         QTest::newRow("not logged in") << 3 << QByteArray("LIST:ALL") << QByteArray();
     }
     void listRows()
@@ -371,15 +310,8 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("port not a number")
-            << QStringList{"--port", "abc"} << 2 << QByteArray("--port");
-        QTest::newRow("port too large")
-            << QStringList{"--port", "65536"} << 2 << QByteArray("--port");
         QTest::newRow("listen on a name")
             << QStringList{"--listen", "nowhere"} << 2 << QByteArray("--listen");
-        QTest::newRow("no connections")
-            << QStringList{"--max-connections", "0"} << 2 << QByteArray("--max-connections");
-        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray("bogus");
         QTest::newRow("missing accounts file") << QStringList{"--accounts", "/nonexistent/accounts"}
                                                << 1 << QByteArray("cannot read accounts file");
         QTest::newRow("address not on this machine")
@@ -449,28 +381,13 @@ private slots:
         network.drop();
         QTRY_VERIFY_WITH_TIMEOUT(!copy.lampOn(), Patience);
         // The device sends again as soon as the copy is back on the network.
-        QElapsedTimer sinceLogin;
-        qint64 acceptedNs = -1, arrivedNs = -1;
         QObject scope;
-        QObject::connect(copy.w->wsocLan, &SocketControl::ConnectEvent, &scope, [&] {
-            sinceLogin.start();
-            a.writeAll("two");
-        });
-        QObject::connect(copy.w->wsocLan, &SocketControl::DataArrival, &scope, [&] {
-            if (acceptedNs < 0 && copy.lampOn())
-                acceptedNs = sinceLogin.nsecsElapsed();
-        });
-        QObject::connect(&other.socket, &QTcpSocket::readyRead, &scope, [&] {
-            if (arrivedNs < 0 && other.received.endsWith("DATA:3:74776F\n"))
-                arrivedNs = sinceLogin.nsecsElapsed();
-        });
+        QObject::connect(copy.w->wsocLan, &SocketControl::ConnectEvent, &scope,
+                         [&] { a.writeAll("two"); });
         QVERIFY(a.writeAll("?")); // its flush connects again; its own line is dropped
-        QTRY_VERIFY_WITH_TIMEOUT(arrivedNs >= 0, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(other.received.endsWith("DATA:3:74776F\n"), Patience);
         QVERIFY(copy.lampOn());
         QVERIFY(!copy.status().contains(QStringLiteral("ホストからエラー")));
-        qInfo("back in: login accepted %.2f ms and data at the other copy %.2f ms after the "
-              "reconnect",
-              acceptedNs / 1e6, arrivedNs / 1e6);
         other.received.clear();
         other.send("LIST\n");
         CHECKED(expectExactly(other, "LIST:other:Vorm:127.0.0.1\nLIST:Guest:Vorm:127.0.0.1\n"
@@ -502,42 +419,6 @@ private slots:
         const double seconds =
             double(timer().mid(3).toLongLong(nullptr, 16)) / double(::sysconf(_SC_CLK_TCK));
         QVERIFY2(seconds <= 30, qPrintable(QString::number(seconds)));
-    }
-    void openServiceWarned_data()
-    {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<bool>("warned");
-        QTest::newRow("every address") << QStringList() << true;
-        QTest::newRow("every IPv4 address") << QStringList{"--listen", "0.0.0.0"} << true;
-        QTest::newRow("every IPv6 address") << QStringList{"--listen", "::"} << true;
-        QTest::newRow("one address") << QStringList{"--listen", "127.0.0.1"} << false;
-        QTest::newRow("accounts file") << QStringList{"--accounts", "accounts"} << false;
-    }
-    void openServiceWarned()
-    {
-        QFETCH(QStringList, options);
-        const RelayHostOptions parsed =
-            RelayHostOptions::parse(QStringList{"nirvex-host"} + options);
-        QVERIFY(parsed.outcome == RelayHostOptions::Outcome::Run);
-        QTEST(parsed.admitsAnyone(), "warned");
-    }
-
-    // Two copies paired by their key: a few bytes each way, from serial port to serial port.
-    void twoCopiesThroughTheService()
-    {
-        CHECKED(startHost());
-        PtyPair a, b;
-        LanCopy one(a.slavePath(), 3), two(b.slavePath(), 3);
-        for (LanCopy* c : {&one, &two}) {
-            c->w->txtID->setText(c == &one ? "one" : "two");
-            c->w->Lan.setRelayHostEndpoint("127.0.0.1", port);
-            c->click();
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(one.lampOn() && two.lampOn(), Patience);
-        QVERIFY(a.writeAll("there"));
-        QCOMPARE(b.readCount(5), QByteArray("there"));
-        QVERIFY(b.writeAll("back"));
-        QCOMPARE(a.readCount(4), QByteArray("back"));
     }
 
 private:
