@@ -100,17 +100,12 @@ bool PortTable::load(const QString& profilePath)
 bool PortTable::save(const QString& profilePath)
 {
     // The section as it is now: lines edited in by hand since the load are the user's and win.
-    QSet<int> held;
+    const QMap<int, QString> held = firstLines(ProfileFile::readSection(profilePath, Section));
     QSet<QString> mapped;
-    for (const auto& [key, value] : ProfileFile::readSection(profilePath, Section)) {
-        const int n = numberOfKey(key);
-        if (n == 0 || held.contains(n)) // the first line of a key counts, as on reading
-            continue;
-        held.insert(n);
-        const QString path = value.trimmed();
-        entries.insert(n, path);
-        if (!path.isEmpty())
-            mapped.insert(identity(path));
+    for (auto it = held.cbegin(); it != held.cend(); ++it) {
+        entries.insert(it.key(), it.value());
+        if (!it.value().isEmpty())
+            mapped.insert(identity(it.value()));
     }
 
     // Devices mapped by a line lose this table's entry first, so their numbers are free to take.
@@ -126,9 +121,7 @@ bool PortTable::save(const QString& profilePath)
     for (auto it = own.cbegin(); it != own.cend(); ++it) {
         int n = it.key();
         if (held.contains(n)) {
-            n = FirstPort;
-            while (n <= LastPort && entries.contains(n))
-                ++n;
+            n = lowestFree();
             if (n > LastPort)
                 continue;
             entries.insert(n, it.value());
@@ -143,15 +136,28 @@ bool PortTable::save(const QString& profilePath)
 
 void PortTable::assign(const QList<std::pair<QString, QString>>& profileEntries)
 {
-    entries.clear();
+    entries = firstLines(profileEntries);
     added.clear();
+    numberNewDevices();
+}
+
+QMap<int, QString> PortTable::firstLines(const QList<std::pair<QString, QString>>& profileEntries)
+{
+    QMap<int, QString> lines;
     for (const auto& [key, value] : profileEntries) {
         const int n = numberOfKey(key);
-        if (n != 0 && !entries.contains(n)) // the first line of a key counts, as on reading
-            entries.insert(n, value.trimmed());
+        if (n != 0 && !lines.contains(n)) // the first line of a key counts, as on reading
+            lines.insert(n, value.trimmed());
     }
+    return lines;
+}
 
-    numberNewDevices();
+int PortTable::lowestFree() const
+{
+    int n = FirstPort;
+    while (n <= LastPort && entries.contains(n))
+        ++n;
+    return n;
 }
 
 void PortTable::numberNewDevices()
@@ -175,10 +181,8 @@ void PortTable::numberNewDevices()
     std::sort(fresh.begin(), fresh.end(),
               [](const auto& a, const auto& b) { return naturalLess(a.first, b.first); });
 
-    int next = FirstPort;
     for (const auto& item : std::as_const(fresh)) {
-        while (next <= LastPort && entries.contains(next))
-            ++next;
+        const int next = lowestFree();
         if (next > LastPort)
             break;
         entries.insert(next, item.second);

@@ -62,6 +62,10 @@ public:
     static QList<Device> systemDevices();
 
 private:
+    // The profile's lines by port number; the first line of a key counts.
+    static QMap<int, QString> firstLines(const QList<std::pair<QString, QString>>& profileEntries);
+    // The lowest number without an entry; past LastPort when all are taken.
+    int lowestFree() const;
     bool isPhantom(const Device& device) const;
     QString preferredPath(const Device& device) const;
 

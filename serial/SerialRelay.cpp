@@ -310,6 +310,14 @@ qint64 SerialRelay::queuedForSending() const
     return queuedOn(form.comSer) + queuedOn(form.comDest);
 }
 
+void SerialRelay::drainEvent(const SerialPortControl* port)
+{
+    // A send event, or a port gone, may leave nothing queued: the drain is then over.
+    const bool sent = !port || port->CommEvent() == SerialPortControl::EventSend;
+    if (draining && sent && queuedForSending() == 0)
+        finishDrain();
+}
+
 void SerialRelay::finishDrain()
 {
     drainLimit.stop();
@@ -366,8 +374,7 @@ void SerialRelay::comSer_OnComm()
 {
     SerialPortControl* const ser = form.comSer;
     if (draining) {
-        if (ser->CommEvent() == SerialPortControl::EventSend && queuedForSending() == 0)
-            finishDrain();
+        drainEvent(ser);
         return;
     }
     switch (ser->CommEvent()) {
@@ -410,8 +417,7 @@ void SerialRelay::comDest_OnComm()
 {
     SerialPortControl* const dest = form.comDest;
     if (draining) {
-        if (dest->CommEvent() == SerialPortControl::EventSend && queuedForSending() == 0)
-            finishDrain();
+        drainEvent(dest);
         return;
     }
     switch (dest->CommEvent()) {
@@ -505,8 +511,7 @@ void SerialRelay::resumeHeld()
 
 void SerialRelay::comSer_Vanished()
 {
-    if (draining && queuedForSending() == 0)
-        finishDrain();
+    drainEvent(nullptr);
     resumeHeld();
     lan.ResumeReceiving();
     showStatus(ErrorText(sourceErrorPrefix, form.comSer->lastError()));
@@ -514,8 +519,7 @@ void SerialRelay::comSer_Vanished()
 
 void SerialRelay::comDest_Vanished()
 {
-    if (draining && queuedForSending() == 0)
-        finishDrain();
+    drainEvent(nullptr);
     resumeHeld();
     showStatus(ErrorText(destinationErrorPrefix, form.comDest->lastError()));
 }

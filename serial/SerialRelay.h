@@ -106,6 +106,9 @@ private:
     void checkHeldSoon();
     void resumeHeld();
     qint64 queuedForSending() const;
+    // While draining: ends the drain once a send event of port (or a vanished port, null) leaves
+    // nothing queued.
+    void drainEvent(const SerialPortControl* port);
     // Closes both ports, saying how many queued bytes went with them.
     void finishDrain();
 
