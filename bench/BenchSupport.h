@@ -2,10 +2,10 @@
 
 // Measuring helpers shared by the relay benchmarks: pseudo-terminals, timings, byte streams
 // pushed through a relay while its event loop runs, and copies of Nirvex in child processes.
-#include "app/DropDownComboBox.h"
-#include "app/NirvexMain.h"
-#include "app/frmMain.h"
-#include "lan/SocketControl.h"
+#include "core/SocketControl.h"
+#include "desktop/DropDownComboBox.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/frmMain.h"
 
 #include "tests/support/HeldPort.h"
 #include <QCoreApplication>

@@ -3,11 +3,11 @@
 // identical pseudo-terminals over TCP (pty <-> TCP-LISTEN and TCP <-> pty). Measures throughput,
 // one-byte latency and the delivery of a 300-byte burst, whose 44-byte tail leaves one character
 // time after the burst.
-#include "app/DropDownComboBox.h"
-#include "app/NirvexMain.h"
-#include "app/frmMain.h"
 #include "bench/BenchSupport.h"
-#include "lan/SocketControl.h"
+#include "core/SocketControl.h"
+#include "desktop/DropDownComboBox.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/frmMain.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
 // Throughput of the LAN line building and cutting, each beside a plain per-character version.
-#include "lan/LineCodec.h"
-#include "lan/LineReceiver.h"
+#include "core/LineCodec.h"
+#include "core/LineReceiver.h"
 
 #include <QElapsedTimer>
 #include <QStringList>

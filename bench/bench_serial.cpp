@@ -2,11 +2,11 @@
 // main window with COM1 and COM2 mapped to the pairs, started by its run button's handler)
 // beside socat joining two identical pairs, plus the time one port list fill takes beside a
 // plain open()/close() of the same mapped devices.
-#include "app/DropDownComboBox.h"
-#include "app/NirvexMain.h"
-#include "app/frmMain.h"
 #include "bench/BenchSupport.h"
-#include "serial/PortTable.h"
+#include "core/PortTable.h"
+#include "desktop/DropDownComboBox.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/frmMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // bit 2: a plain value, bit 3 with bit 7 of byte 2: filler lines up to near the size bound first),
 // bytes 1 to 3 give the lengths (or list positions) of section, key and value, which follow as
 // UTF-8; the rest is the file. Any broken property aborts.
-#include "app/ProfileFile.h"
+#include "core/ProfileFile.h"
 
 #include <QByteArrayList>
 #include <QStringEncoder>

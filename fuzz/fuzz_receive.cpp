@@ -2,12 +2,14 @@
 // into chunks at random places, with the source port open on a fake device or closed.
 // Input: byte 0 holds flags (bit 0: port open, bit 1: repeat the text past the longest line
 // kept), byte 1 seeds the chunk sizes, the rest is the received text as UTF-8.
-#include "app/NirvexMain.h"
-#include "app/frmMain.h"
-#include "lan/LanLink.h"
-#include "lan/LineReceiver.h"
-#include "serial/FakeSerialPort.h"
-#include "serial/SerialPortControl.h"
+#include "FakeSerialDevice.h"
+#include "FakeSerialPort.h"
+#include "core/LineReceiver.h"
+#include "core/SerialDeviceFactory.h"
+#include "core/SerialPortControl.h"
+#include "desktop/LanLink.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/frmMain.h"
 
 #include <QApplication>
 #include <QFile>
@@ -33,6 +35,9 @@ struct Window {
             profile.write("[Ports]\nCOM1=fake:fuzz\n");
         profile.close();
         app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+        SerialDeviceFactory::setStandard([](const QString&) -> std::unique_ptr<SerialDevice> {
+            return std::make_unique<FakeSerialDevice>();
+        });
         w = std::make_unique<frmMain>(app);
         w->Load();
         w->comSer->setCommPort(1);

@@ -128,7 +128,7 @@ stop() {
 }
 
 seed() {
-  printf '[Ports]\nCOM1=fake:COM1\n[Settings]\n' >"$ini"
+  printf '[Ports]\nCOM1=%s/no-device\n[Settings]\n' "$work" >"$ini"
   printf '%s\n' "$@" >>"$ini"
 }
 

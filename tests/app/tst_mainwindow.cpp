@@ -2,13 +2,13 @@
 #include "ScriptedPeer.h"
 #include "TestRegistry.h"
 
-#include "app/DropDownComboBox.h"
-#include "app/IntervalTimer.h"
-#include "app/NirvexMain.h"
-#include "app/StatusBar.h"
-#include "app/Twips.h"
-#include "app/frmMain.h"
-#include "serial/FakeSerialPort.h"
+#include "FakeSerialPort.h"
+#include "core/IntervalTimer.h"
+#include "desktop/DropDownComboBox.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/StatusBar.h"
+#include "desktop/Twips.h"
+#include "desktop/frmMain.h"
 
 #include <QAction>
 #include <QApplication>

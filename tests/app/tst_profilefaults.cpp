@@ -1,9 +1,9 @@
 #include "AsUser.h"
 #include "TestRegistry.h"
 
-#include "app/NirvexMain.h"
-#include "app/StatusBar.h"
-#include "app/frmMain.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/StatusBar.h"
+#include "desktop/frmMain.h"
 
 #include <QApplication>
 #include <QComboBox>

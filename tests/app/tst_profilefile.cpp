@@ -1,7 +1,7 @@
 #include "TestRegistry.h"
 
-#include "app/NirvexMain.h"
-#include "app/ProfileFile.h"
+#include "core/ProfileFile.h"
+#include "desktop/NirvexMain.h"
 
 #include <QDir>
 #include <QFile>

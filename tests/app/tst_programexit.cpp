@@ -1,5 +1,5 @@
 #include "TestRegistry.h"
-#include "app/ProfileFile.h"
+#include "core/ProfileFile.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

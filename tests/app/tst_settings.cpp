@@ -1,11 +1,11 @@
 #include "TestRegistry.h"
 
-#include "app/DropDownComboBox.h"
-#include "app/NirvexMain.h"
-#include "app/ProfileFile.h"
-#include "app/Twips.h"
-#include "app/frmMain.h"
-#include "serial/FakeSerialPort.h"
+#include "FakeSerialPort.h"
+#include "core/ProfileFile.h"
+#include "desktop/DropDownComboBox.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/Twips.h"
+#include "desktop/frmMain.h"
 
 #include <QFile>
 #include <QGroupBox>

@@ -1,13 +1,13 @@
 #include "TestRegistry.h"
 
-#include "app/AppInfo.h"
-#include "app/ChmFile.h"
-#include "app/HelpBrowser.h"
-#include "app/HelpWindow.h"
-#include "app/InfoBox.h"
-#include "app/SystemInfo.h"
-#include "app/frmAbout.h"
-#include "app/frmOptions.h"
+#include "desktop/AppInfo.h"
+#include "desktop/InfoBox.h"
+#include "desktop/SystemInfo.h"
+#include "desktop/frmAbout.h"
+#include "desktop/frmOptions.h"
+#include "helpviewer/ChmFile.h"
+#include "helpviewer/HelpBrowser.h"
+#include "helpviewer/HelpWindow.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "TestRegistry.h"
-#include "app/NirvexMain.h"
-#include "app/frmMain.h"
-#include "app/frmSplash.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/frmMain.h"
+#include "desktop/frmSplash.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

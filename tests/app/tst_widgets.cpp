@@ -1,11 +1,11 @@
 #include "TestRegistry.h"
 
-#include "app/BgrColor.h"
-#include "app/DropDownComboBox.h"
-#include "app/ExtractNumber.h"
-#include "app/IntervalTimer.h"
-#include "app/StatusBar.h"
-#include "app/Twips.h"
+#include "core/ExtractNumber.h"
+#include "core/IntervalTimer.h"
+#include "desktop/BgrColor.h"
+#include "desktop/DropDownComboBox.h"
+#include "desktop/StatusBar.h"
+#include "desktop/Twips.h"
 
 #include <QAbstractItemView>
 #include <QLabel>

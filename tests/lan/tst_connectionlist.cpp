@@ -1,13 +1,13 @@
 #include "ScriptedPeer.h"
 #include "TestRegistry.h"
 
-#include "app/ColorButton.h"
-#include "app/NirvexMain.h"
-#include "app/frmMain.h"
-#include "lan/FlexGrid.h"
-#include "lan/SocketControl.h"
-#include "lan/frmList.h"
-#include "serial/FakeSerialPort.h"
+#include "FakeSerialPort.h"
+#include "core/SocketControl.h"
+#include "desktop/ColorButton.h"
+#include "desktop/FlexGrid.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/frmList.h"
+#include "desktop/frmMain.h"
 
 #include <QAction>
 #include <QFile>

@@ -5,12 +5,12 @@
 #include "ScriptedPeer.h"
 #include "TestRegistry.h"
 
-#include "app/DropDownComboBox.h"
-#include "app/ExtractNumber.h"
-#include "lan/LineCodec.h"
-#include "lan/SocketControl.h"
-#include "serial/FakeSerialPort.h"
-#include "serial/SerialPortControl.h"
+#include "FakeSerialPort.h"
+#include "core/ExtractNumber.h"
+#include "core/LineCodec.h"
+#include "core/SerialPortControl.h"
+#include "core/SocketControl.h"
+#include "desktop/DropDownComboBox.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

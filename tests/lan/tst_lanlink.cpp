@@ -2,13 +2,13 @@
 #include "ScriptedPeer.h"
 #include "TestRegistry.h"
 
-#include "app/IntervalTimer.h"
-#include "app/TagLabel.h"
-#include "lan/LanLink.h"
-#include "lan/LineCodec.h"
-#include "lan/SocketControl.h"
-#include "serial/FakeSerialPort.h"
-#include "serial/SerialPortControl.h"
+#include "FakeSerialPort.h"
+#include "core/IntervalTimer.h"
+#include "core/LineCodec.h"
+#include "core/SerialPortControl.h"
+#include "core/SocketControl.h"
+#include "desktop/LanLink.h"
+#include "desktop/TagLabel.h"
 
 #include <QLineEdit>
 #include <QTest>

@@ -3,10 +3,10 @@
 #include "ScriptedPeer.h"
 #include "TestRegistry.h"
 
-#include "app/DropDownComboBox.h"
-#include "lan/SocketControl.h"
-#include "serial/SerialDevice.h"
-#include "serial/SerialPortControl.h"
+#include "core/SerialDevice.h"
+#include "core/SerialPortControl.h"
+#include "core/SocketControl.h"
+#include "desktop/DropDownComboBox.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

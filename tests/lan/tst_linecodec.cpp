@@ -1,6 +1,6 @@
 #include "TestRegistry.h"
-#include "lan/LineCodec.h"
-#include "lan/LineReceiver.h"
+#include "core/LineCodec.h"
+#include "core/LineReceiver.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 #include "LanCopy.h"
 #include "PtyPair.h"
 #include "TestRegistry.h"
-#include "lan/SocketControl.h"
+#include "core/SocketControl.h"
 
 #include <QCoreApplication>
 #include <QFile>

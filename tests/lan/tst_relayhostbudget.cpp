@@ -1,5 +1,5 @@
 #include "TestRegistry.h"
-#include "lan/RelayHostService.h"
+#include "host/RelayHostService.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

@@ -1,5 +1,5 @@
 #include "TestRegistry.h"
-#include "lan/SocketControl.h"
+#include "core/SocketControl.h"
 
 #include <QDeadlineTimer>
 #include <QSignalSpy>

@@ -1,5 +1,5 @@
 #include "TestRegistry.h"
-#include "serial/CharacterTime.h"
+#include "core/CharacterTime.h"
 
 #include <QTest>
 

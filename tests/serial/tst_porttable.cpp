@@ -1,7 +1,7 @@
 #include "TestRegistry.h"
 
-#include "app/ProfileFile.h"
-#include "serial/PortTable.h"
+#include "core/PortTable.h"
+#include "core/ProfileFile.h"
 
 #include <QDir>
 #include <QFile>

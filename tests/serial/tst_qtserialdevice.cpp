@@ -1,10 +1,10 @@
 #include "PtyPair.h"
 #include "TestRegistry.h"
 
-#include "serial/PortTable.h"
-#include "serial/QtSerialDevice.h"
-#include "serial/SerialFraming.h"
-#include "serial/SerialPortControl.h"
+#include "core/PortTable.h"
+#include "core/QtSerialDevice.h"
+#include "core/SerialFraming.h"
+#include "core/SerialPortControl.h"
 
 #include <QElapsedTimer>
 #include <QLockFile>

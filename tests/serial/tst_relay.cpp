@@ -3,17 +3,17 @@
 #include "PtyPair.h"
 #include "TestRegistry.h"
 
-#include "app/ColorButton.h"
-#include "app/DropDownComboBox.h"
-#include "app/ExtractNumber.h"
-#include "app/IntervalTimer.h"
-#include "app/NirvexMain.h"
-#include "app/ProfileFile.h"
-#include "app/StatusBar.h"
-#include "app/TagLabel.h"
-#include "app/frmMain.h"
-#include "serial/FakeSerialPort.h"
-#include "serial/SerialPortControl.h"
+#include "FakeSerialPort.h"
+#include "core/ExtractNumber.h"
+#include "core/IntervalTimer.h"
+#include "core/ProfileFile.h"
+#include "core/SerialPortControl.h"
+#include "desktop/ColorButton.h"
+#include "desktop/DropDownComboBox.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/StatusBar.h"
+#include "desktop/TagLabel.h"
+#include "desktop/frmMain.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "TestRegistry.h"
 
-#include "serial/SerialFraming.h"
+#include "core/SerialFraming.h"
 
 #include <QTest>
 

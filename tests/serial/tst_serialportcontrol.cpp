@@ -1,8 +1,8 @@
 #include "TestRegistry.h"
 
-#include "serial/FakeSerialPort.h"
-#include "serial/PortTable.h"
-#include "serial/SerialPortControl.h"
+#include "FakeSerialPort.h"
+#include "core/PortTable.h"
+#include "core/SerialPortControl.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,11 +1,11 @@
 #include "LanCopy.h"
 
-#include "app/ColorButton.h"
-#include "app/DropDownComboBox.h"
-#include "app/IntervalTimer.h"
-#include "app/ShapeLamp.h"
-#include "app/StatusBar.h"
-#include "lan/SocketControl.h"
+#include "core/IntervalTimer.h"
+#include "core/SocketControl.h"
+#include "desktop/ColorButton.h"
+#include "desktop/DropDownComboBox.h"
+#include "desktop/ShapeLamp.h"
+#include "desktop/StatusBar.h"
 
 #include <QAction>
 #include <QFile>

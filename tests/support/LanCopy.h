@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/NirvexMain.h"
-#include "app/frmMain.h"
+#include "desktop/NirvexMain.h"
+#include "desktop/frmMain.h"
 
 #include <QString>
 #include <QTemporaryDir>

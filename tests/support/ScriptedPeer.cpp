@@ -1,6 +1,6 @@
 #include "ScriptedPeer.h"
 
-#include "lan/LineCodec.h"
+#include "core/LineCodec.h"
 
 #include <QTcpSocket>
 

@@ -1,5 +1,10 @@
 #include "TestRegistry.h"
 
+#include "FakeSerialDevice.h"
+#include "FakeSerialPort.h"
+#include "core/QtSerialDevice.h"
+#include "core/SerialDeviceFactory.h"
+
 #include <QApplication>
 #include <QTest>
 #include <cstring>
@@ -20,6 +25,14 @@ TestRegistry::Registrar::Registrar(const char* name, Factory factory)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Paths under "fake:", or registered as a FakeSerialPort, get an in-memory device.
+    SerialDeviceFactory::setStandard([](const QString& path) -> std::unique_ptr<SerialDevice> {
+        if (path.isEmpty())
+            return nullptr;
+        if (path.startsWith(QLatin1String("fake:")) || FakeSerialPort::find(path))
+            return std::make_unique<FakeSerialDevice>();
+        return std::make_unique<QtSerialDevice>();
+    });
     QStringList args = app.arguments();
     QString only;
     if (args.size() > 1 && !args.at(1).startsWith('-')) {

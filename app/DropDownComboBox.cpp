@@ -1,9 +1,0 @@
-#include "app/DropDownComboBox.h"
-
-DropDownComboBox::DropDownComboBox(QWidget* parent) : QComboBox(parent) {}
-
-void DropDownComboBox::showPopup()
-{
-    emit DropDown();
-    QComboBox::showPopup();
-}

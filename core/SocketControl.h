@@ -1,0 +1,145 @@
+#pragma once
+
+#include "core/SocketErrorInfo.h"
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringDecoder>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A TCP socket with the members and events the relay window drives, carrying text as UTF-8.
+class SocketControl : public QObject {
+    Q_OBJECT
+public:
+    // Received bytes read ahead from the connection until the window takes them; the rest
+    // waits in the kernel, whose full window then slows the peer down.
+    static constexpr qint64 ReadAheadLimit = 256 * 1024;
+
+    // Events are delivered from the event loop, never from inside a method call, and a handler
+    // may call any method of the control, Close() included. Failures a method sees at once (a
+    // port in use, an address that cannot be bound, an empty host) make it return false with
+    // lastError() set, put the control in state 9 and are also raised as an Error event from the
+    // event loop, so a window that only watches events still shows them. Calls made in the
+    // wrong state (Listen on a busy control, SendData while not connected, Accept of an unknown
+    // request) return false with lastError() set and change nothing.
+    enum StateValue : int {
+        Closed = 0,
+        Open = 1,
+        Listening = 2,
+        ConnectionPending = 3,
+        ResolvingHost = 4,
+        HostResolved = 5,
+        Connecting = 6,
+        Connected = 7,
+        PeerClosing = 8,
+        ErrorState = 9,
+    };
+
+    // `name` is the control's name, reported as the Source of its errors.
+    explicit SocketControl(const QString& name, QObject* parent = nullptr);
+    ~SocketControl() override;
+
+    const QString& Name() const { return name; }
+    int State() const { return state; }
+
+    // The set port; while listening or connected, the port actually bound.
+    int LocalPort() const;
+    void setLocalPort(int port) { localPort = port; }
+    // The set host; on an accepted connection, the peer's address.
+    QString RemoteHost() const;
+    void setRemoteHost(const QString& host) { remoteHost = host; }
+    // The set port; while connected (or after the peer closed), the peer's port.
+    int RemotePort() const;
+    void setRemotePort(int port) { remotePort = port; }
+    // Address Listen binds and Connect binds locally; any address when null (the default).
+    void setBindAddress(const QHostAddress& address) { bindAddress = address; }
+
+    // Listens on LocalPort; requests arrive as ConnectionRequest.
+    bool Listen();
+    // Starts connecting to RemoteHost:RemotePort; the outcome arrives as ConnectEvent or Error.
+    bool Connect();
+    bool Connect(const QString& host, int port);
+    // On a closed control: takes over the connection a listening control announced.
+    // No ConnectEvent follows; the control is connected when this returns true.
+    bool Accept(int requestID);
+    // Queues the text as UTF-8; nothing is lost while connected, however large.
+    bool SendData(const QString& text);
+    // Every byte received so far, decoded as UTF-8; a character split between two arrivals is
+    // completed by the next call.
+    QString GetData();
+    qint64 BytesReceived() const { return received.size(); }
+    // Bytes handed to SendData that have not reached the network yet.
+    qint64 bytesToWrite() const;
+    // Closes whatever the control holds; State becomes 0 and no event follows. Data already
+    // queued by SendData is still delivered to the peer.
+    void Close();
+
+    const SocketErrorInfo& lastError() const { return error; }
+
+    // Text form of a peer address, IPv4-mapped IPv6 addresses shown as IPv4.
+    static QString displayAddress(const QHostAddress& address);
+    // Error number for a failure Qt reported while the control was in state `during`;
+    // `message` is Qt's untranslated text, used only to tell a time-out from other failures.
+    static int16_t errorNumberFor(QAbstractSocket::SocketError error, int during,
+                                  const QString& message);
+
+signals:
+    void ConnectionRequest(int requestID);
+    // The connection started by Connect() is up.
+    void ConnectEvent();
+    void DataArrival(qint64 bytesTotal);
+    // The peer or the network ended the connection; State stays 8 until Close().
+    void CloseEvent();
+    void Error(SocketErrorInfo& e);
+
+private:
+    // Runs f now, or from the event loop when a method of this control is still running.
+    template <class F> void deliver(F&& f);
+    void attach(QTcpSocket* socket);
+    void startReceiving();
+    void releaseSocket();
+    void releaseServer();
+    void onNewConnection();
+    void onStateChanged(QAbstractSocket::SocketState socketState);
+    void onConnected();
+    void onReadyRead();
+    void onDisconnected();
+    void onSocketError(QAbstractSocket::SocketError socketError);
+    void socketFailed(QAbstractSocket::SocketError socketError, int during, const QString& message);
+    // Reads what the socket holds into `received`; true when anything came.
+    bool drain();
+    void notePeer();
+    // A failure seen at once by a method: state 9, lastError, and an Error event to follow.
+    void failNow(int16_t number);
+    // A call made in the wrong state: lastError only.
+    void refuse(int16_t number);
+    void raiseError(int16_t number);
+
+    QString name;
+    int state = Closed;
+    int localPort = 0;
+    QString remoteHost;
+    int remotePort = 0;
+    QHostAddress bindAddress;
+
+    QPointer<QTcpServer> server;
+    QPointer<QTcpSocket> socket;
+    bool peerKnown = false;
+    QString peerHost;
+    int peerPort = 0;
+    int boundPort = 0;
+    int lastRequest = 0;
+    int callDepth = 0;
+
+    QByteArray received;
+    QStringDecoder decoder{QStringDecoder::Utf8};
+    SocketErrorInfo error;
+    // Bumped by every Close(), so events queued before it are dropped.
+    quint64 generation = 0;
+};

@@ -1,0 +1,9 @@
+#include "desktop/DropDownComboBox.h"
+
+DropDownComboBox::DropDownComboBox(QWidget* parent) : QComboBox(parent) {}
+
+void DropDownComboBox::showPopup()
+{
+    emit DropDown();
+    QComboBox::showPopup();
+}

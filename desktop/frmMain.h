@@ -1,0 +1,197 @@
+#pragma once
+
+#include "desktop/LanLink.h"
+#include "desktop/SerialRelay.h"
+#include "desktop/WindowGeometry.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <cstdint>
+
+class MenuCommands;
+class NirvexMain;
+class ColorButton;
+class DropDownComboBox;
+class IntervalTimer;
+class ShapeLamp;
+class StatusBar;
+class TagLabel;
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QRadioButton;
+class QScrollBar;
+class SerialPortControl;
+class SocketControl;
+
+// The main window: source port settings, destination choice, run button, lamps, monitor area
+// and status bar, laid out in twips on a client area below the menu bar.
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain(NirvexMain& app, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The load handler: restores the window's place and size and fills the fixed lists.
+    void Load();
+    // Lays out the monitor area and its scroll bar for the current client area size.
+    void Form_Resize();
+    // Stores the window's geometry and closes the other windows of this copy.
+    void Form_Unload();
+    // Stores everything Form_Unload stores, the other windows' values included, without
+    // closing or otherwise touching a window: for a process that ends without its windows
+    // being closed (a lost display). Does nothing once Form_Unload has run.
+    void StoreWithoutClosing();
+    // keyCode: Windows virtual-key code; shift: 1 Shift, 2 Ctrl, 4 Alt.
+    void Form_KeyDown(int keyCode, int shift);
+    void tmrHidden_Timer();
+    void mnuViewStatusBar_Click();
+    // Shows or hides the connection list; all asks for the full list.
+    void SendList(bool all);
+
+    // A window that Form_Unload closes, latest first; the list holds no ownership.
+    void AddLoadedWindow(QWidget* window);
+
+    QWidget* ClientArea() const { return clientArea; }
+    double Dpi() const { return dpi; }
+
+    // Windows virtual-key code of a Qt key (0 for keys without one) and the shift bit set.
+    static int KeyCodeFromQt(int qtKey);
+    static int ShiftStateFromQt(Qt::KeyboardModifiers modifiers);
+    // Maps the Windows Japanese font names to the IPA fonts; runs once per process.
+    static void installFontSubstitutions();
+
+    bool Authenticated = false;
+
+    // Menu bar.
+    QAction* mnuFile = nullptr;
+    QAction* mnuFileNew = nullptr;
+    QAction* mnuFileOpen = nullptr;
+    QAction* mnuFileClose = nullptr;
+    QAction* mnuFileBar0 = nullptr;
+    QAction* mnuFileSave = nullptr;
+    QAction* mnuFileSaveAs = nullptr;
+    QAction* mnuFileBar1 = nullptr;
+    QAction* mnuFileProperties = nullptr;
+    QAction* mnuFileBar2 = nullptr;
+    QAction* mnuFilePageSetup = nullptr;
+    QAction* mnuFilePrintPreview = nullptr;
+    QAction* mnuFilePrint = nullptr;
+    QAction* mnuFileBar3 = nullptr;
+    // Recent-file items 1 to 3 at indices 0 to 2.
+    std::array<QAction*, 3> mnuFileMRU{};
+    QAction* mnuFileBar5 = nullptr;
+    QAction* mnuFileExit = nullptr;
+    QAction* mnuView = nullptr;
+    QAction* mnuViewStatusBar = nullptr;
+    QAction* mnuViewFlipList = nullptr;
+    QAction* mnuViewBar0 = nullptr;
+    QAction* mnuViewRefresh = nullptr;
+    QAction* mnuViewOptions = nullptr;
+    QAction* mnuHelp = nullptr;
+    QAction* mnuHelpContents = nullptr;
+    QAction* mnuHelpSearchForHelpOn = nullptr;
+    QAction* mnuHelpBar0 = nullptr;
+    QAction* mnuHelpAbout = nullptr;
+
+    // Client area controls.
+    StatusBar* sbStatusBar = nullptr;
+    QFrame* picMon = nullptr;
+    QScrollBar* vsMon = nullptr;
+    ColorButton* cmdRun = nullptr;
+    QGroupBox* frmSer = nullptr;
+    DropDownComboBox* cmbStopBits = nullptr;
+    DropDownComboBox* cmbBits = nullptr;
+    DropDownComboBox* cmbParity = nullptr;
+    DropDownComboBox* cmbBPS = nullptr;
+    DropDownComboBox* cmbComPort = nullptr;
+    std::array<QLabel*, 15> lblText{};
+    QGroupBox* frmDest = nullptr;
+    TagLabel* lblRecv = nullptr;
+    TagLabel* lblSend = nullptr;
+    QRadioButton* optLan = nullptr;
+    QRadioButton* optSerial = nullptr;
+    QGroupBox* frmSerial = nullptr;
+    DropDownComboBox* cmbComPort2 = nullptr;
+    DropDownComboBox* cmbBPS2 = nullptr;
+    DropDownComboBox* cmbParity2 = nullptr;
+    DropDownComboBox* cmbBits2 = nullptr;
+    DropDownComboBox* cmbStopBits2 = nullptr;
+    QGroupBox* frmLan = nullptr;
+    QRadioButton* optHost = nullptr;
+    QRadioButton* optClient = nullptr;
+    QRadioButton* optServer = nullptr;
+    QGroupBox* frmClient = nullptr;
+    DropDownComboBox* cmbDest = nullptr;
+    QLineEdit* txtServerPort = nullptr;
+    QGroupBox* frmHost = nullptr;
+    QLineEdit* txtKey = nullptr;
+    QLineEdit* txtID = nullptr;
+    QGroupBox* frmServer = nullptr;
+    QLineEdit* txtPort = nullptr;
+    ShapeLamp* shpLan = nullptr;
+
+    // Timers.
+    IntervalTimer* tmrHidden = nullptr;
+    IntervalTimer* tmrSer = nullptr;
+    IntervalTimer* tmrDest = nullptr;
+
+    // Serial ports: source and destination.
+    SerialPortControl* comSer = nullptr;
+    SerialPortControl* comDest = nullptr;
+
+    // Sockets of the LAN link: listening or connecting, and the accepted peer of the server role.
+    SocketControl* wsocLan = nullptr;
+    SocketControl* wsocServer = nullptr;
+
+    // The LAN link and the serial relay that work on these controls.
+    LanLink Lan;
+    SerialRelay Relay;
+    // The remaining menu commands (help, version information, hidden placeholders).
+    MenuCommands* Menus = nullptr;
+
+signals:
+    void sendListRequested(bool all);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildControls();
+    void buildSerialRelay();
+    void buildLanLink();
+    void buildTabOrder();
+    void place(QWidget* widget, double left, double top, double width, double height) const;
+    QLabel* makeLabel(int index, QWidget* parent, const QString& text, double left, double top,
+                      double width, double height);
+    DropDownComboBox* makeList(QWidget* parent, double left, double top);
+    QLineEdit* makeText(QWidget* parent, const QString& text, double left, double top,
+                        double width);
+    QRadioButton* makeOption(QWidget* parent, const QString& caption, double left, double top,
+                             double width);
+    QGroupBox* makeFrame(QWidget* parent, double left, double top, double width, double height);
+    void dockStatusBar();
+    void previewKey(QWidget* receiver, QEvent* event);
+    void unload(bool closeWindows);
+
+    NirvexMain& app;
+    WindowGeometry outerGeometry;
+    double dpi = 96.0;
+    QWidget* clientArea = nullptr;
+    QMenu* fileMenu = nullptr;
+    QMenu* viewMenu = nullptr;
+    QMenu* helpMenu = nullptr;
+    QList<QPointer<QWidget>> loadedWindows;
+    bool unloaded = false;
+    // The key event last previewed and the widget it last reached, to skip its propagation.
+    const QEvent* previewedKey = nullptr;
+    QPointer<QWidget> previewedReceiver;
+};

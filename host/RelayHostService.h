@@ -1,0 +1,91 @@
+#pragma once
+
+#include "host/RelayHostAccounts.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTcpServer>
+#include <QTimer>
+#include <map>
+#include <optional>
+
+class RelayHostClient;
+
+// The relay host service: copies log in with an ID and a key, and every DATA and CTRL line of a
+// copy goes to the other copies that logged in with the same key.
+//
+// Replies to "AUTH:ID:key": AUTH:0 logged in; AUTH:1 unknown ID or wrong key (only with an
+// accounts list), the connection is then closed once the reply is sent; AUTH:3 malformed request.
+// Several connections may log in with one ID, so that a copy whose old connection has not yet
+// been found dead gets back in at once; keepalive probes find such a connection within a minute
+// (RelayHostClient).
+// An AUTH on a logged-in connection moves it to the new ID and group when accepted; code 3
+// leaves the earlier login in place.
+// "LIST" and "LIST:ALL" are answered only to logged-in copies, in login order. Lines of a copy
+// that has not logged in are never relayed; one that has not logged in within the idle timeout,
+// or has sent more than 64 KiB without logging in, is closed. A copy whose unsent output grows
+// beyond maxQueuedBytes is dropped. Input is taken a bounded portion per connection per turn,
+// so that no connection holds up the others.
+class RelayHostService : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        QHostAddress address = QHostAddress::Any;
+        quint16 port = 10001;
+        int maxConnections = 2000;
+        // 0 never closes a connection for not logging in.
+        int idleTimeoutSeconds = 30;
+        qint64 maxQueuedBytes = 4 * 1024 * 1024;
+        // Without a list any ID logs in with the key it gives.
+        std::optional<RelayHostAccounts> accounts;
+    };
+
+    explicit RelayHostService(Settings settings, QObject* parent = nullptr);
+    ~RelayHostService() override;
+
+    bool listen(QString* error);
+    QHostAddress address() const { return server.serverAddress(); }
+    quint16 port() const { return server.serverPort(); }
+    qsizetype connectionCount() const { return clients.size(); }
+    qsizetype loggedInCount() const { return loggedIn.size(); }
+
+    // A connection still closing this long after it was asked to is cut.
+    static constexpr int CloseGraceMs = 10000;
+
+private:
+    void acceptPending();
+    void receive(RelayHostClient* client);
+    void consume(RelayHostClient* client, const char* data, qsizetype size);
+    void request(RelayHostClient* client, QByteArrayView line);
+    void login(RelayHostClient* client, QByteArrayView line);
+    void list(RelayHostClient* client, QByteArrayView line);
+    void relay(RelayHostClient* from, QByteArrayView lines);
+    // Queues bytes for the client; false when it is gone or was dropped as a slow reader.
+    bool send(RelayHostClient* to, QByteArrayView bytes);
+    void logout(RelayHostClient* client);
+    // Closes after the queued bytes have gone out.
+    void close(RelayHostClient* client, const QString& why);
+    // Cuts the connection at once.
+    void drop(RelayHostClient* client, const QString& why);
+    void forget(RelayHostClient* client);
+    void sweep();
+    QString describe(const RelayHostClient* client) const;
+
+    Settings settings;
+    QTcpServer server;
+    QTimer sweepTimer;
+    QElapsedTimer clock;
+    QSet<RelayHostClient*> clients;
+    // Logged-in clients in login order.
+    QList<RelayHostClient*> loggedIn;
+    // Logged-in clients by key, each group in login order.
+    std::map<QString, QList<RelayHostClient*>> groups;
+    QByteArray readBuffer;
+    quint64 nextNumber = 1;
+};

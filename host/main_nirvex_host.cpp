@@ -1,0 +1,130 @@
+// nirvex-host: the relay host service that copies of Nirvex in the host role log in to.
+#include "core/UnixSignalNotifier.h"
+#include "host/RelayHostAccounts.h"
+#include "host/RelayHostLog.h"
+#include "host/RelayHostOptions.h"
+#include "host/RelayHostService.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+// Descriptors kept beside the connections: the listener, the signal pair, standard streams.
+constexpr rlim_t SpareDescriptors = 64;
+
+// Raises the open-file limit to what the connection limit needs, or lowers the connection limit
+// to what the system allows, so that accepting never runs out of descriptors.
+int fitDescriptorLimit(int maxConnections)
+{
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return maxConnections;
+    const rlim_t wanted = rlim_t(maxConnections) + SpareDescriptors;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : qMin(wanted, limit.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        const int fitting =
+            int(qMax<rlim_t>(limit.rlim_cur, SpareDescriptors + 1) - SpareDescriptors);
+        RelayHostLog::write(QStringLiteral("only %1 open files allowed: at most %2 connections")
+                                .arg(qulonglong(limit.rlim_cur))
+                                .arg(fitting));
+        return fitting;
+    }
+    return maxConnections;
+}
+
+QString endpoint(const QHostAddress& address, quint16 port)
+{
+    if (address == QHostAddress::Any)
+        return QStringLiteral("[::]:") + QString::number(port);
+    bool v4Address = false;
+    const quint32 v4 = address.toIPv4Address(&v4Address);
+    if (v4Address)
+        return QHostAddress(v4).toString() + QLatin1Char(':') + QString::number(port);
+    return QLatin1Char('[') + address.toString() + QLatin1String("]:") + QString::number(port);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // A closed log or output pipe must not end the service.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("nirvex-host"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NIRVEX_VERSION));
+
+    RelayHostOptions options = RelayHostOptions::parse(QCoreApplication::arguments());
+    switch (options.outcome) {
+    case RelayHostOptions::Outcome::Help:
+        std::fputs(qPrintable(options.text), stdout);
+        return 0;
+    case RelayHostOptions::Outcome::Version:
+        std::printf("nirvex-host %s\n", NIRVEX_VERSION);
+        return 0;
+    case RelayHostOptions::Outcome::Error:
+        std::fprintf(stderr, "nirvex-host: %s\nTry nirvex-host --help.\n",
+                     qPrintable(options.text));
+        return 2;
+    case RelayHostOptions::Outcome::Run:
+        break;
+    }
+
+    RelayHostService::Settings& settings = options.settings;
+    if (!options.accountsPath.isEmpty()) {
+        QString error;
+        QStringList problems;
+        settings.accounts = RelayHostAccounts::load(options.accountsPath, &error, &problems);
+        for (const QString& problem : std::as_const(problems))
+            RelayHostLog::write(
+                QStringLiteral("accounts file %1: %2").arg(options.accountsPath, problem));
+        // Starting without the list would let every ID in.
+        if (!settings.accounts) {
+            RelayHostLog::write(QStringLiteral("cannot read accounts file %1: %2")
+                                    .arg(options.accountsPath, error));
+            return 1;
+        }
+        RelayHostLog::write(QStringLiteral("%1 accounts from %2")
+                                .arg(settings.accounts->size())
+                                .arg(options.accountsPath));
+    }
+    if (options.admitsAnyone())
+        RelayHostLog::write(QStringLiteral("warning: no accounts file and listening on every "
+                                           "address: any ID may log in from any machine that "
+                                           "reaches this one (see --accounts and --listen)"));
+    settings.maxConnections = fitDescriptorLimit(settings.maxConnections);
+
+    UnixSignalNotifier stopSignals({SIGINT, SIGTERM});
+    if (!stopSignals.isValid())
+        RelayHostLog::write(QStringLiteral("cannot catch SIGINT and SIGTERM"));
+    QObject::connect(&stopSignals, &UnixSignalNotifier::received, &app, [](int number) {
+        RelayHostLog::write(
+            QStringLiteral("stopping on %1")
+                .arg(number == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM")));
+        QCoreApplication::quit();
+    });
+
+    const QString wanted = endpoint(settings.address, settings.port);
+    RelayHostService service(std::move(settings));
+    QString error;
+    if (!service.listen(&error)) {
+        RelayHostLog::write(QStringLiteral("cannot listen on %1: %2").arg(wanted, error));
+        return 1;
+    }
+    const QString where = endpoint(service.address(), service.port());
+    std::printf("listening on %s\n", qPrintable(where));
+    std::fflush(stdout);
+    RelayHostLog::write(QStringLiteral("listening on %1").arg(where));
+
+    const int status = app.exec();
+    RelayHostLog::write(
+        QStringLiteral("stopped with %1 connections open").arg(service.connectionCount()));
+    return status;
+}
