@@ -3,30 +3,27 @@
 #include "FakeSerialPort.h"
 #include "core/ComError.h"
 
-FakeSerialDevice::FakeSerialDevice(QObject* parent) : SerialDevice(parent) {}
-
-FakeSerialDevice::~FakeSerialDevice()
+int FakeSerialDevice::open(const QString& path, const SerialFraming&)
 {
-    close();
-}
-
-int FakeSerialDevice::open(const QString& path, const SerialFraming& framing)
-{
+    FakeSerialPort* target = FakeSerialPort::find(path);
     if (port)
         return ComError::PortAlreadyOpen;
-    FakeSerialPort* target = FakeSerialPort::find(path);
-    if (!target)
+    if (!target || !target->present)
         return ComError::InvalidPortNumber;
-    const int error = target->attach(this, framing);
-    if (error != ComError::None)
-        return error;
+    if (target->openError != 0)
+        return target->openError;
+    if (target->device)
+        return ComError::PortAlreadyOpen;
+    if (target->refuseFraming)
+        return ComError::CommStateFailed;
     port = target;
+    port->device = this;
+    ++port->opens;
     ++generation;
     input.clear();
     output.clear();
     rtsOn = false;
     dtrOn = true;
-    port->setOutputLines(rtsOn, dtrOn);
     return ComError::None;
 }
 
@@ -34,27 +31,22 @@ void FakeSerialDevice::close()
 {
     ++generation;
     if (port)
-        port->detach(this);
+        port->device = nullptr;
     port = nullptr;
     input.clear();
     output.clear();
 }
 
-int FakeSerialDevice::setFraming(const SerialFraming& framing)
+int FakeSerialDevice::setFraming(const SerialFraming&)
 {
     if (!port)
         return ComError::PortNotOpen;
-    if (port->refuseFraming)
-        return ComError::CommStateFailed;
-    port->lastFraming = framing;
-    return ComError::None;
+    return port->refuseFraming ? ComError::CommStateFailed : ComError::None;
 }
 
 QByteArray FakeSerialDevice::read(qint64 maxSize)
 {
-    if (maxSize <= 0)
-        return QByteArray();
-    const QByteArray bytes = input.left(maxSize);
+    const QByteArray bytes = input.left(qMax<qint64>(maxSize, 0));
     input.remove(0, bytes.size());
     return bytes;
 }
@@ -70,39 +62,19 @@ bool FakeSerialDevice::write(const QByteArray& data)
 
 bool FakeSerialDevice::cts() const
 {
-    return port && port->cts();
+    return port && port->ctsOn;
 }
 
 bool FakeSerialDevice::dsr() const
 {
-    return port && port->dsr();
+    return port && port->dsrOn;
 }
 
-void FakeSerialDevice::setRts(bool on)
-{
-    rtsOn = on;
-    if (port)
-        port->setOutputLines(rtsOn, dtrOn);
-}
-
-void FakeSerialDevice::setDtr(bool on)
-{
-    dtrOn = on;
-    if (port)
-        port->setOutputLines(rtsOn, dtrOn);
-}
-
-void FakeSerialDevice::lineBytes(const QByteArray& bytes)
-{
-    input.append(bytes);
-    emit dataArrived();
-}
-
-void FakeSerialDevice::portGone()
+void FakeSerialDevice::unplug()
 {
     if (!port)
         return;
-    port->detach(this);
+    port->device = nullptr;
     port = nullptr;
     output.clear(); // what arrived before stays readable until the owner closes
     const int openedAs = ++generation;
@@ -115,21 +87,20 @@ void FakeSerialDevice::portGone()
         Qt::QueuedConnection);
 }
 
+// Output leaves from the event loop, as a real line's does, unless the port holds it.
 void FakeSerialDevice::scheduleDrain()
 {
     if (drainScheduled || output.isEmpty())
         return;
     drainScheduled = true;
-    QMetaObject::invokeMethod(this, &FakeSerialDevice::drain, Qt::QueuedConnection);
-}
-
-void FakeSerialDevice::drain()
-{
-    drainScheduled = false;
-    if (!port || port->outputHeld || output.isEmpty())
-        return;
-    QByteArray bytes;
-    bytes.swap(output);
-    port->receiveFromDevice(bytes);
-    emit outputDrained();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            drainScheduled = false;
+            if (!port || port->outputHeld || output.isEmpty())
+                return;
+            port->sent += std::exchange(output, QByteArray());
+            emit outputDrained();
+        },
+        Qt::QueuedConnection);
 }

@@ -8,8 +8,8 @@ class FakeSerialPort;
 class FakeSerialDevice : public SerialDevice {
     Q_OBJECT
 public:
-    explicit FakeSerialDevice(QObject* parent = nullptr);
-    ~FakeSerialDevice() override;
+    using SerialDevice::SerialDevice;
+    ~FakeSerialDevice() override { close(); }
 
     int open(const QString& path, const SerialFraming& framing) override;
     void close() override;
@@ -25,19 +25,15 @@ public:
     bool dsr() const override;
     bool rts() const override { return rtsOn; }
     bool dtr() const override { return dtrOn; }
-    void setRts(bool on) override;
-    void setDtr(bool on) override;
+    void setRts(bool on) override { rtsOn = on; }
+    void setDtr(bool on) override { dtrOn = on; }
 
 private:
     friend class FakeSerialPort;
 
-    // Calls from the port.
-    void lineBytes(const QByteArray& bytes);
-    void lineCts(bool on) { emit ctsChanged(on); }
-    void lineDsr(bool on) { emit dsrChanged(on); }
-    void portGone();
+    // The port went away under the open device.
+    void unplug();
     void scheduleDrain();
-    void drain();
 
     FakeSerialPort* port = nullptr;
     QByteArray input;
@@ -45,5 +41,6 @@ private:
     bool rtsOn = false;
     bool dtrOn = false;
     bool drainScheduled = false;
+    // Counts opens and closes, so that a late vanished() of an earlier opening is not sent.
     int generation = 0;
 };

@@ -1,9 +1,9 @@
 #include "FakeSerialPort.h"
 
 #include "FakeSerialDevice.h"
-#include "core/ComError.h"
 
 #include <QHash>
+#include <utility>
 
 namespace {
 
@@ -24,10 +24,9 @@ FakeSerialPort::FakeSerialPort(const QString& path, QObject* parent)
 FakeSerialPort::~FakeSerialPort()
 {
     if (device)
-        device->portGone();
-    auto it = registry().find(portPath);
-    if (it != registry().end() && it.value() == this)
-        registry().erase(it);
+        device->unplug();
+    if (registry().value(portPath) == this)
+        registry().remove(portPath);
 }
 
 FakeSerialPort* FakeSerialPort::find(const QString& path)
@@ -44,83 +43,43 @@ void FakeSerialPort::setOutputHeld(bool held)
 
 bool FakeSerialPort::pushBytes(const QByteArray& bytes)
 {
-    if (!device)
-        return false;
-    if (!bytes.isEmpty())
-        device->lineBytes(bytes);
-    return true;
+    if (device && !bytes.isEmpty()) {
+        device->input.append(bytes);
+        emit device->dataArrived();
+    }
+    return device != nullptr;
 }
 
 QByteArray FakeSerialPort::takeWritten()
 {
-    QByteArray bytes;
-    bytes.swap(sent);
-    return bytes;
+    return std::exchange(sent, QByteArray());
 }
 
 void FakeSerialPort::setCts(bool on)
 {
-    if (on == ctsOn)
-        return;
-    ctsOn = on;
-    if (device)
-        device->lineCts(on);
+    if (std::exchange(ctsOn, on) != on && device)
+        emit device->ctsChanged(on);
 }
 
 void FakeSerialPort::setDsr(bool on)
 {
-    if (on == dsrOn)
-        return;
-    dsrOn = on;
-    if (device)
-        device->lineDsr(on);
+    if (std::exchange(dsrOn, on) != on && device)
+        emit device->dsrChanged(on);
+}
+
+bool FakeSerialPort::rts() const
+{
+    return device && device->rts();
+}
+
+bool FakeSerialPort::dtr() const
+{
+    return device && device->dtr();
 }
 
 void FakeSerialPort::vanish()
 {
     present = false;
-    if (device) {
-        FakeSerialDevice* gone = device;
-        detach(gone);
-        gone->portGone();
-    }
-}
-
-int FakeSerialPort::attach(FakeSerialDevice* dev, const SerialFraming& framing)
-{
-    if (!present)
-        return ComError::InvalidPortNumber;
-    if (openError != 0)
-        return openError;
     if (device)
-        return ComError::PortAlreadyOpen;
-    if (refuseFraming)
-        return ComError::CommStateFailed;
-    device = dev;
-    lastFraming = framing;
-    ++opens;
-    return ComError::None;
-}
-
-void FakeSerialPort::detach(FakeSerialDevice* dev)
-{
-    if (device != dev)
-        return;
-    device = nullptr;
-    setOutputLines(false, false);
-}
-
-void FakeSerialPort::receiveFromDevice(const QByteArray& bytes)
-{
-    sent.append(bytes);
-    emit dataWritten(bytes);
-}
-
-void FakeSerialPort::setOutputLines(bool rts, bool dtr)
-{
-    if (rts == rtsOn && dtr == dtrOn)
-        return;
-    rtsOn = rts;
-    dtrOn = dtr;
-    emit outputLinesChanged(rts, dtr);
+        device->unplug();
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "core/SerialFraming.h"
-
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -10,7 +8,6 @@ class FakeSerialDevice;
 
 // The hardware and peer behind an in-memory serial port, played by a test or benchmark.
 class FakeSerialPort : public QObject {
-    Q_OBJECT
 public:
     // Registers the port under path (for example "fake:COM5") for as long as it lives, so that
     // a FakeSerialDevice opened on that path, by any control, attaches to it.
@@ -24,8 +21,6 @@ public:
     // True while a device has the port open.
     bool isOpen() const { return device != nullptr; }
     int openCount() const { return opens; }
-    // The framing most recently applied by the device.
-    SerialFraming framing() const { return lastFraming; }
 
     // Makes the next opens fail with number (0 opens normally); 8005 plays another program
     // holding the port.
@@ -43,32 +38,18 @@ public:
 
     void setCts(bool on);
     void setDsr(bool on);
-    bool cts() const { return ctsOn; }
-    bool dsr() const { return dsrOn; }
-    bool rts() const { return rtsOn; }
-    bool dtr() const { return dtrOn; }
+    // The output lines as the open device sets them; off while closed.
+    bool rts() const;
+    bool dtr() const;
 
     // Unplugs the device: an open device reports vanished, later opens fail with 8002.
     void vanish();
-    // Plugs it back in.
-    void reappear() { present = true; }
-    bool isPresent() const { return present; }
-
-signals:
-    void dataWritten(const QByteArray& bytes);
-    void outputLinesChanged(bool rts, bool dtr);
 
 private:
     friend class FakeSerialDevice;
 
-    int attach(FakeSerialDevice* dev, const SerialFraming& framing);
-    void detach(FakeSerialDevice* dev);
-    void receiveFromDevice(const QByteArray& bytes);
-    void setOutputLines(bool rts, bool dtr);
-
     QString portPath;
     FakeSerialDevice* device = nullptr;
-    SerialFraming lastFraming;
     QByteArray sent;
     int openError = 0;
     int opens = 0;
@@ -77,6 +58,4 @@ private:
     bool present = true;
     bool ctsOn = false;
     bool dsrOn = false;
-    bool rtsOn = false;
-    bool dtrOn = false;
 };

@@ -8,29 +8,18 @@
 #include "desktop/StatusBar.h"
 
 #include <QAction>
-#include <QFile>
 #include <QRadioButton>
 #include <QTest>
 
 LanCopy::LanCopy(const QString& sourcePath, int role, const QString& speed)
+    : TestCopy({{1, sourcePath}})
 {
-    app.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
-    QFile profile(app.IniPath);
-    if (profile.open(QIODevice::WriteOnly))
-        profile.write(QStringLiteral("[Ports]\nCOM1=%1\n").arg(sourcePath).toUtf8());
-    profile.close();
-    app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
-    w = std::make_unique<frmMain>(app);
-    w->Load();
     w->Relay.Beep = [] {};
     w->wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
     w->optLan->setChecked(true);
     (role == 1 ? w->optServer : role == 2 ? w->optClient : w->optHost)->setChecked(true);
     w->cmbComPort->setCurrentText(QStringLiteral("COM1"));
-    w->cmbBPS->setCurrentText(speed);
-    w->cmbParity->setCurrentText(QStringLiteral("None"));
-    w->cmbBits->setCurrentText(QStringLiteral("8"));
-    w->cmbStopBits->setCurrentText(QStringLiteral("1"));
+    setFraming8N1(speed);
     w->show();
 }
 

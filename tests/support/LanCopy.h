@@ -1,16 +1,12 @@
 #pragma once
 
-#include "desktop/NirvexMain.h"
-#include "desktop/frmMain.h"
+#include "TestCopy.h"
 
 #include <QString>
-#include <QTemporaryDir>
-#include <memory>
 
-// One copy of Nirvex with a LAN destination: a loaded, shown main window on a temporary
-// profile whose [Ports] section maps COM1 to sourcePath, framing 8N1, role 1 server, 2 client
-// or 3 host. Its sockets bind to 127.0.0.1 only.
-class LanCopy {
+// A TestCopy with a LAN destination: a loaded, shown main window whose COM1 is sourcePath,
+// framing 8N1, role 1 server, 2 client or 3 host. Its sockets bind to 127.0.0.1 only.
+class LanCopy : public TestCopy {
 public:
     LanCopy(const QString& sourcePath, int role, const QString& speed = QStringLiteral("9600"));
 
@@ -21,8 +17,4 @@ public:
     QString status() const;
     bool lampOn() const;
     bool listEnabled() const;
-
-    QTemporaryDir dir;
-    NirvexMain app;
-    std::unique_ptr<frmMain> w;
 };

@@ -13,6 +13,8 @@ public:
 
     bool isValid() const { return master >= 0; }
     QString slavePath() const { return slave; }
+    // The non-blocking master descriptor, for callers that poll it themselves.
+    int masterFd() const { return master; }
     // Both run the event loop while the line is busy and give up after about 20 s.
     bool writeAll(const QByteArray& bytes);
     QByteArray readCount(qsizetype count);

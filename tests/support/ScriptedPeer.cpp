@@ -1,6 +1,6 @@
 #include "ScriptedPeer.h"
 
-#include "core/LineCodec.h"
+#include "DataLines.h"
 
 #include <QTcpSocket>
 
@@ -32,11 +32,7 @@ QStringList ScriptedPeer::lines(int n) const
 
 QByteArray ScriptedPeer::data(int n) const
 {
-    QByteArray bytes;
-    for (const QString& line : lines(n))
-        if (line.startsWith(QLatin1String("DATA:")))
-            bytes += LineCodec::decodeDataLine(line).value_or(QByteArray("?"));
-    return bytes;
+    return DataLines::payload(lines(n).join('\n').toUtf8());
 }
 
 bool ScriptedPeer::connected() const

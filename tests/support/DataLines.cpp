@@ -1,0 +1,41 @@
+#include "DataLines.h"
+
+#include "core/LineCodec.h"
+
+#include <QList>
+#include <QRandomGenerator>
+
+QByteArray DataLines::numbered(int number)
+{
+    QByteArray bytes(256, '\0');
+    for (int k = 0; k < bytes.size(); ++k)
+        bytes[k] = char((number >> (8 * (k % 4))) + k);
+    return "DATA:256:" + bytes.toHex().toUpper() + '\n';
+}
+
+QByteArray DataLines::stream(int count, int first)
+{
+    QByteArray text;
+    text.reserve(qsizetype(count) * 522);
+    for (int n = first; n < first + count; ++n)
+        text += numbered(n);
+    return text;
+}
+
+QByteArray DataLines::payload(const QByteArray& text)
+{
+    QByteArray bytes;
+    for (const QByteArray& line : text.split('\n'))
+        if (line.startsWith("DATA:"))
+            bytes += LineCodec::decodeDataLine(QString::fromLatin1(line)).value_or("?");
+    return bytes;
+}
+
+QByteArray DataLines::noise(qsizetype size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& b : bytes)
+        b = char(random.generate());
+    return bytes;
+}

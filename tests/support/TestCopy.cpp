@@ -1,0 +1,39 @@
+#include "TestCopy.h"
+
+#include "desktop/DropDownComboBox.h"
+
+#include <QFile>
+
+TestCopy::TestCopy(const QMap<int, QString>& ports, const QByteArray& more, Start start)
+{
+    app.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
+    QByteArray text = "[Ports]\n";
+    for (auto it = ports.cbegin(); it != ports.cend(); ++it)
+        text += QStringLiteral("COM%1=%2\n").arg(it.key()).arg(it.value()).toUtf8();
+    text += more;
+    QFile profile(app.IniPath);
+    written = profile.open(QIODevice::WriteOnly) && profile.write(text) == text.size();
+    profile.close();
+    app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+    if (start == Start::Window) {
+        w = std::make_unique<frmMain>(app);
+        w->Load();
+    } else if (start == Start::Program) {
+        app.Main(app.IniPath);
+    }
+}
+
+TestCopy::~TestCopy() = default;
+
+void TestCopy::setFraming8N1(const QString& speed)
+{
+    frmMain& f = window();
+    for (auto* picker : {f.cmbBPS, f.cmbBPS2})
+        picker->setCurrentText(speed);
+    for (auto* picker : {f.cmbParity, f.cmbParity2})
+        picker->setCurrentText(QStringLiteral("None"));
+    for (auto* picker : {f.cmbBits, f.cmbBits2})
+        picker->setCurrentText(QStringLiteral("8"));
+    for (auto* picker : {f.cmbStopBits, f.cmbStopBits2})
+        picker->setCurrentText(QStringLiteral("1"));
+}
