@@ -2,15 +2,14 @@
 
 // Measuring helpers shared by the relay benchmarks: pseudo-terminals, timings, byte streams
 // pushed through a relay while its event loop runs, and copies of Nirvex in child processes.
+#include "HeldPort.h"
+#include "PtyPair.h"
+#include "TestCopy.h"
 #include "core/SocketControl.h"
 #include "desktop/DropDownComboBox.h"
-#include "desktop/NirvexMain.h"
-#include "desktop/frmMain.h"
 
-#include "tests/support/HeldPort.h"
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QHostAddress>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -19,48 +18,24 @@
 #include <QSocketNotifier>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QtGlobal>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <functional>
-#include <memory>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace bench {
 
-// A raw pseudo-terminal: the bench keeps the master, the relay under test opens the slave.
-struct Pty {
-    int master = -1;
-    QString slave;
-
-    Pty()
-    {
-        termios raw{};
-        ::cfmakeraw(&raw);
-        int slaveFd = -1;
-        char name[256] = {};
-        if (::openpty(&master, &slaveFd, name, &raw, nullptr) != 0) {
-            master = -1;
-            return;
-        }
-        slave = QString::fromLocal8Bit(name);
-        ::close(slaveFd);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
+// The kit's pseudo-terminal, its master descriptor and slave path as the measuring code reads
+// them: the bench keeps the master, the relay under test opens the slave.
+struct Pty : PtyPair {
+    const int master = masterFd();
+    const QString slave = slavePath();
 };
 
 // Timings in microseconds, sorted on demand for their percentiles.
@@ -194,26 +169,14 @@ inline void setFraming8N1(QComboBox* speed, QComboBox* parity, QComboBox* bits, 
     stopBits->setCurrentText(QStringLiteral("1"));
 }
 
-// A loaded main window on a temporary profile whose [Ports] section holds portLines
-// ("COM1=/dev/pts/3\n..."); present devices are not listed. ok is false when the profile could
-// not be written.
-struct BenchWindow {
-    explicit BenchWindow(const QString& portLines)
-    {
-        nirvex.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
-        QFile profile(nirvex.IniPath);
-        ok = profile.open(QIODevice::WriteOnly) &&
-             profile.write((QStringLiteral("[Ports]\n") + portLines).toUtf8()) > 0;
-        profile.close();
-        nirvex.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
-        window = std::make_unique<frmMain>(nirvex);
-        window->Load();
-    }
+// The kit's copy, loaded, on a profile whose [Ports] section holds portLines
+// ("COM1=/dev/pts/3\n..."), under the names the benchmarks use.
+struct BenchWindow : TestCopy {
+    explicit BenchWindow(const QString& portLines) : TestCopy({}, portLines.toUtf8()) {}
 
-    QTemporaryDir dir;
-    NirvexMain nirvex;
-    std::unique_ptr<frmMain> window;
-    bool ok = false;
+    NirvexMain& nirvex = app;
+    std::unique_ptr<frmMain>& window = w;
+    const bool ok = TestCopy::ok();
 };
 
 // The body of a child process that is one copy of Nirvex: a BenchWindow on portLines, set up by

@@ -1,12 +1,14 @@
 // Relay rate and memory per connection of nirvex-host, beside a plain socat TCP relay; then
 // 1000 idle copies held, 100 copies relaying in groups at once, and the service's other copies
 // measured while one copy floods and 500 strangers send junk without logging in.
-#include "tests/support/HeldPort.h"
+#include "DataLines.h"
+#include "HeldPort.h"
+#include "HostClient.h"
+#include "HostProcess.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -50,24 +52,6 @@ template <class F> bool waitFor(F&& done, int ms = Patience)
     return true;
 }
 
-QString buildDir()
-{
-    const QString dir = qEnvironmentVariable("NIRVEX_BUILD_DIR");
-    return dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/..") : dir;
-}
-
-qint64 statusKiB(qint64 pid, const char* field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // Sends `stream` on `from` and returns the seconds until `to` has received all of it, never
 // letting more than Window bytes be on the way; negative on failure.
 double transfer(QTcpSocket& from, QTcpSocket& to, const QByteArray& stream)
@@ -95,42 +79,6 @@ double transfer(QTcpSocket& from, QTcpSocket& to, const QByteArray& stream)
     return received == stream.size() ? seconds : -1.0;
 }
 
-// A nirvex-host on a free port of 127.0.0.1.
-struct Host {
-    bool start()
-    {
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.setStandardErrorFile(QProcess::nullDevice());
-        process.start(buildDir() + QStringLiteral("/nirvex-host"),
-                      {"--listen", "127.0.0.1", "--port", "0", "--max-connections", "5000"});
-        if (!process.waitForStarted(Patience) || !waitFor([this] {
-                return process.canReadLine() || process.state() == QProcess::NotRunning;
-            }))
-            return false;
-        const QByteArray line = process.readLine().trimmed();
-        port = line.mid(line.lastIndexOf(':') + 1).toUShort();
-        return line.startsWith("listening on ") && port != 0;
-    }
-    QProcess process;
-    quint16 port = 0;
-};
-
-bool connectAndLogin(QTcpSocket& socket, quint16 port, const QByteArray& id, const QByteArray& key)
-{
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!waitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }))
-        return false;
-    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket.write("AUTH:" + id + ':' + key + '\n');
-    QByteArray reply;
-    if (!waitFor([&] {
-            reply += socket.readAll();
-            return reply.contains('\n');
-        }))
-        return false;
-    return reply == "AUTH:0\n";
-}
-
 struct Rate {
     double host = -1;
     double socat = -1;
@@ -141,10 +89,13 @@ Rate measure(quint16 hostPort, const QByteArray& stream)
 {
     Rate rate;
     {
-        QTcpSocket sender, receiver;
-        if (connectAndLogin(sender, hostPort, "bench-send", "bench") &&
-            connectAndLogin(receiver, hostPort, "bench-receive", "bench"))
-            rate.host = transfer(sender, receiver, stream);
+        HostClient sender, receiver;
+        if (sender.connectTo(hostPort) && sender.login("bench-send", "bench") &&
+            receiver.connectTo(hostPort) && receiver.login("bench-receive", "bench")) {
+            // transfer() counts what arrives itself.
+            QObject::disconnect(&receiver.socket, &QTcpSocket::readyRead, nullptr, nullptr);
+            rate.host = transfer(sender.socket, receiver.socket, stream);
+        }
     }
 
     QTcpServer sink;
@@ -703,41 +654,41 @@ int main(int argc, char** argv)
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
 
-    Host host;
-    if (!host.start()) {
-        std::fprintf(stderr, "nirvex-host did not start from %s\n", qPrintable(buildDir()));
+    HostProcess host;
+    host.keepLog(false);
+    if (!host.start({"--max-connections", "5000"})) {
+        std::fprintf(stderr, "nirvex-host did not start from %s\n",
+                     qPrintable(HostProcess::program()));
         return 1;
     }
-    const qint64 pid = host.process.processId();
+    const qint64 pid = host.process().processId();
 
-    QByteArray dataLine = "DATA:256:";
-    for (int i = 0; i < 256; ++i)
-        dataLine += QByteArray::number(0x100 + i * 7 % 256, 16).right(2).toUpper();
-    dataLine += '\n';
-    constexpr int DataLines = 200000;
+    constexpr int DataLineCount = 200000;
     constexpr int ControlLines = 4000000;
-    const QByteArray dataStream = dataLine.repeated(DataLines);
+    const QByteArray dataStream = DataLines::numbered(0).repeated(DataLineCount);
     const QByteArray controlStream =
         QByteArray("CTRL:CTS:ON\nCTRL:CTS:OFF\n").repeated(ControlLines / 2);
 
     std::printf("Relaying one way on 127.0.0.1 between two logged-in copies:\n");
-    report("DATA lines (522 chars)", DataLines, dataStream.size(), measure(host.port, dataStream));
+    report("DATA lines (522 chars)", DataLineCount, dataStream.size(),
+           measure(host.port(), dataStream));
     report("CTRL lines (12-13 chars)", ControlLines, controlStream.size(),
-           measure(host.port, controlStream));
+           measure(host.port(), controlStream));
 
-    const qint64 rssBefore = statusKiB(pid, "VmRSS:");
-    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    const qint64 rssBefore = host.statusKiB("VmRSS:");
+    std::vector<std::unique_ptr<HostClient>> idle;
     int loggedIn = 0;
     QElapsedTimer upTimer;
     upTimer.start();
     for (int i = 0; i < IdleClients; ++i) {
-        idle.push_back(std::make_unique<QTcpSocket>());
-        if (connectAndLogin(*idle.back(), host.port, "idle" + QByteArray::number(i),
-                            "group" + QByteArray::number(i / 10)))
+        idle.push_back(std::make_unique<HostClient>());
+        if (idle.back()->connectTo(host.port()) &&
+            idle.back()->login("idle" + QByteArray::number(i),
+                               "group" + QByteArray::number(i / 10)))
             ++loggedIn;
     }
     const double upSeconds = double(upTimer.elapsed()) / 1000;
-    const qint64 rssAfter = statusKiB(pid, "VmRSS:");
+    const qint64 rssAfter = host.statusKiB("VmRSS:");
     std::printf("Idle logged-in connections: %d of %d up in %.1f s; service RSS %lld KiB before, "
                 "%lld KiB with them: %.1f KiB per connection\n",
                 loggedIn, IdleClients, upSeconds, rssBefore, rssAfter,
@@ -746,19 +697,16 @@ int main(int argc, char** argv)
     // Held idle for a while, then every one must still be open and answer: a LIST from each,
     // and one DATA line from the first copy of each group of ten to the other nine.
     waitFor([] { return false; }, HoldSeconds * 1000);
-    std::vector<QByteArray> inbox(idle.size());
-    for (size_t i = 0; i < idle.size(); ++i)
-        QObject::connect(idle[i].get(), &QTcpSocket::readyRead, idle[i].get(),
-                         [&inbox, &idle, i] { inbox[i] += idle[i]->readAll(); });
+    const auto inbox = [&idle](size_t i) -> QByteArray& { return idle[i]->received; };
     int open = 0;
-    for (const auto& socket : idle) {
-        if (socket->state() == QAbstractSocket::ConnectedState)
+    for (const auto& client : idle) {
+        if (client->socket.state() == QAbstractSocket::ConnectedState)
             ++open;
-        socket->write("LIST\n");
+        client->socket.write("LIST\n");
     }
     const auto listed = [&](size_t i) {
-        return inbox[i].count('\n') >= 10 &&
-               inbox[i].contains("LIST:idle" + QByteArray::number(qulonglong(i)) + ':');
+        return inbox(i).count('\n') >= 10 &&
+               inbox(i).contains("LIST:idle" + QByteArray::number(qulonglong(i)) + ':');
     };
     waitFor([&] {
         for (size_t i = 0; i < idle.size(); ++i)
@@ -769,15 +717,15 @@ int main(int argc, char** argv)
     int answered = 0;
     for (size_t i = 0; i < idle.size(); ++i) {
         answered += listed(i) ? 1 : 0;
-        inbox[i].clear();
+        inbox(i).clear();
     }
     const auto groupLine = [](size_t member) {
         return "DATA:1:" + QByteArray::number(0x100 + member / 10 % 256, 16).right(2).toUpper() +
                '\n';
     };
     for (size_t i = 0; i < idle.size(); i += 10)
-        idle[i]->write(groupLine(i));
-    const auto served = [&](size_t i) { return i % 10 == 0 || inbox[i] == groupLine(i); };
+        idle[i]->socket.write(groupLine(i));
+    const auto served = [&](size_t i) { return i % 10 == 0 || inbox(i) == groupLine(i); };
     waitFor([&] {
         for (size_t i = 0; i < idle.size(); ++i)
             if (!served(i))
@@ -787,7 +735,7 @@ int main(int argc, char** argv)
     int relayed = 0;
     for (size_t i = 0; i < idle.size(); ++i)
         relayed += i % 10 != 0 && served(i) ? 1 : 0;
-    const qint64 rssHeld = statusKiB(pid, "VmRSS:");
+    const qint64 rssHeld = host.statusKiB("VmRSS:");
     const bool heldAll = loggedIn == IdleClients && open == IdleClients &&
                          answered == IdleClients && relayed == IdleClients / 10 * 9;
     std::printf("After %d s idle: %d of %d still open, %d answered LIST, %d of %d got their "
@@ -795,9 +743,8 @@ int main(int argc, char** argv)
                 "%lld KiB)\n",
                 HoldSeconds, open, IdleClients, answered, relayed, IdleClients / 10 * 9,
                 heldAll ? "all served" : "SOME NOT SERVED", rssHeld,
-                double(rssHeld - rssBefore) / qMax(loggedIn, 1), statusKiB(pid, "VmHWM:"));
+                double(rssHeld - rssBefore) / qMax(loggedIn, 1), host.statusKiB("VmHWM:"));
     idle.clear();
-    inbox.clear();
     // Let the service see the closes before the next run.
     QThread::msleep(500);
     QCoreApplication::processEvents();
@@ -807,8 +754,8 @@ int main(int argc, char** argv)
     {
         std::vector<Group> alone;
         std::vector<Group> load;
-        if (!makeGroups(host.port, "alone", 1, 3, 1000, &alone) ||
-            !makeGroups(host.port, "load", LoadGroups, 3, 0, &load)) {
+        if (!makeGroups(host.port(), "alone", 1, 3, 1000, &alone) ||
+            !makeGroups(host.port(), "load", LoadGroups, 3, 0, &load)) {
             std::printf("Groups: login failed\n");
             return 1;
         }
@@ -848,11 +795,11 @@ int main(int argc, char** argv)
         std::vector<Group> floodPair;
         EchoProbe probe;
         Flood flood;
-        probe.a = loginRaw(host.port, "probe-a", "probe");
-        probe.b = loginRaw(host.port, "probe-b", "probe");
-        flood.flooder = loginRaw(host.port, "flooder", "flood");
-        flood.sink = loginRaw(host.port, "flood-sink", "flood");
-        if (!makeGroups(host.port, "other", OtherPairs, 1, 2000, &others) || probe.a < 0 ||
+        probe.a = loginRaw(host.port(), "probe-a", "probe");
+        probe.b = loginRaw(host.port(), "probe-b", "probe");
+        flood.flooder = loginRaw(host.port(), "flooder", "flood");
+        flood.sink = loginRaw(host.port(), "flood-sink", "flood");
+        if (!makeGroups(host.port(), "other", OtherPairs, 1, 2000, &others) || probe.a < 0 ||
             probe.b < 0 || flood.flooder < 0 || flood.sink < 0) {
             std::printf("Flood: login failed\n");
             return 1;
@@ -860,7 +807,7 @@ int main(int argc, char** argv)
         const Period quiet = measureOthers(others, probe, FloodSeconds);
 
         for (int i = 0; i < Strangers; ++i) {
-            const int fd = connectRaw(host.port);
+            const int fd = connectRaw(host.port());
             if (fd >= 0)
                 flood.strangers.push_back(fd);
         }
@@ -924,7 +871,7 @@ int main(int argc, char** argv)
     }
 
     ::kill(pid_t(pid), SIGTERM);
-    host.process.waitForFinished(Patience);
-    std::printf("nirvex-host stopped with exit code %d\n", host.process.exitCode());
+    host.process().waitForFinished(Patience);
+    std::printf("nirvex-host stopped with exit code %d\n", host.process().exitCode());
     return ok ? 0 : 1;
 }
