@@ -655,7 +655,7 @@ int main(int argc, char** argv)
     }
 
     HostProcess host;
-    host.keepLog(false);
+    host.process().setStandardErrorFile(QProcess::nullDevice());
     if (!host.start({"--max-connections", "5000"})) {
         std::fprintf(stderr, "nirvex-host did not start from %s\n",
                      qPrintable(HostProcess::program()));

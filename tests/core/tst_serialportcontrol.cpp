@@ -1,4 +1,3 @@
-#include "CpuMeter.h"
 #include "FakeSerialPort.h"
 #include "PtyPair.h"
 #include "TestRegistry.h"
@@ -44,7 +43,7 @@ struct Rig {
 } // namespace
 
 // The serial port control: errors, events, data and modem lines on in-memory lines, and bytes,
-// framings, busy and vanishing ports on real pseudo-terminals through QSerialPort.
+// framings and busy ports on real pseudo-terminals through QSerialPort.
 class SerialPortControlTest : public QObject {
     Q_OBJECT
 private slots:
@@ -236,23 +235,6 @@ private slots:
             first.control.setPortOpen(false);
             QVERIFY(rig.control.setPortOpen(true));
         }
-    }
-
-    void ptyClosedPeerClosesThePortOnceWithoutSpinning()
-    {
-        PtyPair pty;
-        Rig rig(pty.slavePath());
-        QSignalSpy vanished(&rig.control, &SerialPortControl::Vanished);
-        QVERIFY(rig.control.setPortOpen(true));
-        pty.closeMaster();
-        QVERIFY(vanished.wait(10000));
-        QVERIFY(!rig.control.PortOpen());
-        QCOMPARE(rig.control.lastError().Number, 8010);
-        // a spinning notifier would keep the process busy
-        const double busy = CpuMeter::busyShare(300);
-        QVERIFY2(busy < 0.5, qPrintable(QString::number(busy)));
-        QCOMPARE(vanished.count(), 1);
-        QCOMPARE(rig.codes, QList<qint16>());
     }
 
     // Bytes left in the device's read-ahead buffer until it was full must not stop the device

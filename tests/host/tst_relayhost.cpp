@@ -35,36 +35,34 @@ private slots:
     {
         QTest::addColumn<QByteArray>("accounts");
         QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("closed");
+        QTest::addColumn<QByteArray>("reply"); // the service hangs up after AUTH:1
         const QByteArray listed = "# operators\n\nGuest=Vorm\r\nali=se=same\n  #x=y\n";
         const auto row = [](const char* name, const QByteArray& accounts, const char* request,
-                            const char* reply, bool closed) {
-            QTest::newRow(name) << accounts << QByteArray(request) << QByteArray(reply) << closed;
+                            const char* reply) {
+            QTest::newRow(name) << accounts << QByteArray(request) << QByteArray(reply);
         };
         // Another connection is logged in as Guest:Vorm: an ID may be shared.
-        row("ID in use without a list", {}, "AUTH:Guest:other", "AUTH:0", false);
-        row("ID in use, listed pair", listed, "AUTH:Guest:Vorm", "AUTH:0", false);
-        row("key holding =", listed, "AUTH:ali:se=same", "AUTH:0", false);
-        row("wrong key", listed, "AUTH:Guest:vorm", "AUTH:1", true);
-        row("unknown ID", listed, "AUTH:Nobody:Vorm", "AUTH:1", true);
-        row("key field missing", {}, "AUTH:Guest", "AUTH:3", false);
-        row("colon in key", {}, "AUTH:Guest:Vo:rm", "AUTH:3", false);
-        row("not UTF-8", {}, "AUTH:G\xff:Vorm", "AUTH:3", false);
+        row("ID in use without a list", {}, "AUTH:Guest:other", "AUTH:0");
+        row("ID in use, listed pair", listed, "AUTH:Guest:Vorm", "AUTH:0");
+        row("key holding =", listed, "AUTH:ali:se=same", "AUTH:0");
+        row("wrong key", listed, "AUTH:Guest:vorm", "AUTH:1");
+        row("unknown ID", listed, "AUTH:Nobody:Vorm", "AUTH:1");
+        row("key field missing", {}, "AUTH:Guest", "AUTH:3");
+        row("colon in key", {}, "AUTH:Guest:Vo:rm", "AUTH:3");
+        row("not UTF-8", {}, "AUTH:G\xff:Vorm", "AUTH:3");
     }
     void login()
     {
         QFETCH(QByteArray, accounts);
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, reply);
-        QFETCH(bool, closed);
         QVERIFY(host.start({}, accounts));
         QVERIFY(add(2));
         QVERIFY(clients[1]->login("Guest", "Vorm"));
         HostClient& client = *clients[0];
         client.send(request + '\n');
         expectExactly(client, reply + '\n');
-        if (closed) {
+        if (reply == "AUTH:1") {
             QTRY_VERIFY_WITH_TIMEOUT(client.closed, Patience);
             QCOMPARE(client.received, reply + '\n');
         } else { // still open: a malformed request is answered

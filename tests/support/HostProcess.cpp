@@ -36,8 +36,6 @@ bool HostProcess::start(const QStringList& options, const QByteArray& accounts, 
             return false;
         args << "--accounts" << file.fileName();
     }
-    if (!keepingLog)
-        proc.setStandardErrorFile(QProcess::nullDevice());
     proc.start(program(), args + options);
     if (!proc.waitForStarted(Patience) ||
         !QTest::qWaitFor([this] { return proc.canReadLine() || proc.state() != QProcess::Running; },
@@ -61,8 +59,7 @@ void HostProcess::kill()
 
 QByteArray HostProcess::log()
 {
-    if (keepingLog)
-        stderrText += proc.readAllStandardError();
+    stderrText += proc.readAllStandardError();
     return stderrText;
 }
 

@@ -23,9 +23,8 @@ public:
     bool start(const QStringList& options = {}, const QByteArray& accounts = {}, quint16 port = 0);
     // Kills it and waits for the end.
     void kill();
-    // What it wrote on its standard error so far; with keepLog(false) it is thrown away.
+    // What it wrote on its standard error so far.
     QByteArray log();
-    void keepLog(bool keep) { keepingLog = keep; }
     // A field of /proc/<pid>/status in KiB ("VmRSS:", "VmHWM:"); -1 when not known.
     qint64 statusKiB(const char* field) const;
 
@@ -37,5 +36,4 @@ private:
     QTemporaryDir dir;
     QByteArray stderrText;
     quint16 listening = 0;
-    bool keepingLog = true;
 };
