@@ -1,6 +1,5 @@
 #include "FakeSerialDevice.h"
 
-#include "FakeSerialPort.h"
 #include "core/ComError.h"
 
 int FakeSerialDevice::open(const QString& path, const SerialFraming&)
@@ -58,16 +57,6 @@ bool FakeSerialDevice::write(const QByteArray& data)
     output.append(data);
     scheduleDrain();
     return true;
-}
-
-bool FakeSerialDevice::cts() const
-{
-    return port && port->ctsOn;
-}
-
-bool FakeSerialDevice::dsr() const
-{
-    return port && port->dsrOn;
 }
 
 void FakeSerialDevice::unplug()

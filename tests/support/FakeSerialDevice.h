@@ -1,8 +1,7 @@
 #pragma once
 
+#include "FakeSerialPort.h"
 #include "core/SerialDevice.h"
-
-class FakeSerialPort;
 
 // An in-memory SerialDevice that attaches to the FakeSerialPort registered under its path.
 class FakeSerialDevice : public SerialDevice {
@@ -21,8 +20,8 @@ public:
     bool write(const QByteArray& data) override;
     qint64 bytesToWrite() const override { return output.size(); }
 
-    bool cts() const override;
-    bool dsr() const override;
+    bool cts() const override { return port && port->ctsOn; }
+    bool dsr() const override { return port && port->dsrOn; }
     bool rts() const override { return rtsOn; }
     bool dtr() const override { return dtrOn; }
     void setRts(bool on) override { rtsOn = on; }

@@ -9,8 +9,6 @@
 class HostClient {
 public:
     HostClient();
-    HostClient(const HostClient&) = delete;
-    HostClient& operator=(const HostClient&) = delete;
 
     // Connects to 127.0.0.1:port; with wait false it returns at once and what is sent goes out
     // once connected. Drops a connection made before and what it received.

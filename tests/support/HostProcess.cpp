@@ -10,13 +10,6 @@ constexpr int Patience = 30000;
 
 } // namespace
 
-HostProcess::HostProcess() = default;
-
-HostProcess::~HostProcess()
-{
-    kill();
-}
-
 QString HostProcess::program()
 {
     const QString dir = qEnvironmentVariable("NIRVEX_BUILD_DIR");

@@ -9,10 +9,7 @@
 // nirvex-host run as a process on 127.0.0.1 for a test or benchmark; killed when destroyed.
 class HostProcess {
 public:
-    HostProcess();
-    ~HostProcess();
-    HostProcess(const HostProcess&) = delete;
-    HostProcess& operator=(const HostProcess&) = delete;
+    ~HostProcess() { kill(); }
 
     // The program in the build folder (NIRVEX_BUILD_DIR, or the folder above this program's).
     static QString program();

@@ -23,8 +23,6 @@ TestCopy::TestCopy(const QMap<int, QString>& ports, const QByteArray& more, Star
     }
 }
 
-TestCopy::~TestCopy() = default;
-
 void TestCopy::setFraming8N1(const QString& speed)
 {
     frmMain& f = window();

@@ -22,9 +22,6 @@ public:
 
     explicit TestCopy(const QMap<int, QString>& ports = {}, const QByteArray& more = {},
                       Start start = Start::Window);
-    virtual ~TestCopy();
-    TestCopy(const TestCopy&) = delete;
-    TestCopy& operator=(const TestCopy&) = delete;
 
     // False when the profile could not be written.
     bool ok() const { return written; }
