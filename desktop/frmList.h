@@ -30,7 +30,6 @@ public:
     void Form_Resize();
     // The unload handler: stores the column widths, and the place and size unless minimised.
     void Form_Unload();
-    bool IsLoaded() const { return loaded; }
     // Loads the window again, hidden, after its close box unloaded it.
     void EnsureLoaded();
 
@@ -41,8 +40,6 @@ public:
                   const SocketControl* wsocLan, const std::function<void(bool)>& askHost);
     // A row sent by the relay host; kept only while the window is visible.
     void AddListRow(const QString& id, const QString& key, const QString& host);
-
-    double Dpi() const { return dpi; }
 
     FlexGrid* fgList = nullptr;
 

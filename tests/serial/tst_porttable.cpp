@@ -73,7 +73,7 @@ void row(const char* name, const char* hand, const char* present, const char* ex
 } // namespace
 
 // Numbering serial devices as COM ports and keeping the numbers in the profile.
-class PortTableTest : public QObject {
+class TestPortTable : public QObject {
     Q_OBJECT
 private slots:
     void numbering_data()
@@ -213,5 +213,5 @@ private slots:
     }
 };
 
-NIRVEX_TEST(PortTableTest)
+NIRVEX_TEST(TestPortTable)
 #include "tst_porttable.moc"

@@ -15,7 +15,7 @@
 #include <ctime>
 
 // The serial port control on real pseudo-terminals through QSerialPort.
-class QtSerialDeviceTest : public QObject {
+class TestQtSerialDevice : public QObject {
     Q_OBJECT
 
     PortTable table;
@@ -176,5 +176,5 @@ private slots:
     }
 };
 
-NIRVEX_TEST(QtSerialDeviceTest)
+NIRVEX_TEST(TestQtSerialDevice)
 #include "tst_qtserialdevice.moc"

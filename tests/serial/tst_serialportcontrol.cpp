@@ -35,7 +35,7 @@ struct FakeRig {
 } // namespace
 
 // The serial port control on in-memory lines: errors, events, data and modem lines.
-class SerialPortControlTest : public QObject {
+class TestSerialPortControl : public QObject {
     Q_OBJECT
 private slots:
     void openFailures_data()
@@ -158,5 +158,5 @@ private slots:
     }
 };
 
-NIRVEX_TEST(SerialPortControlTest)
+NIRVEX_TEST(TestSerialPortControl)
 #include "tst_serialportcontrol.moc"

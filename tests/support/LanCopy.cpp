@@ -24,19 +24,22 @@ LanCopy::LanCopy(const QString& sourcePath, int role, const QString& speed)
     w->Load();
     w->Relay.Beep = [] {};
     w->wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
-    w->optLan->setChecked(true);
-    (role == 1 ? w->optServer : role == 2 ? w->optClient : w->optHost)->setChecked(true);
-    w->cmbComPort->setCurrentText(QStringLiteral("COM1"));
-    w->cmbBPS->setCurrentText(speed);
-    w->cmbParity->setCurrentText(QStringLiteral("None"));
-    w->cmbBits->setCurrentText(QStringLiteral("8"));
-    w->cmbStopBits->setCurrentText(QStringLiteral("1"));
+    w->findChild<QRadioButton*>("optLan")->setChecked(true);
+    (role == 1   ? w->findChild<QRadioButton*>("optServer")
+     : role == 2 ? w->findChild<QRadioButton*>("optClient")
+                 : w->findChild<QRadioButton*>("optHost"))
+        ->setChecked(true);
+    w->findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM1"));
+    w->findChild<QComboBox*>("cmbBPS")->setCurrentText(speed);
+    w->findChild<QComboBox*>("cmbParity")->setCurrentText(QStringLiteral("None"));
+    w->findChild<QComboBox*>("cmbBits")->setCurrentText(QStringLiteral("8"));
+    w->findChild<QComboBox*>("cmbStopBits")->setCurrentText(QStringLiteral("1"));
     w->show();
 }
 
 void LanCopy::click()
 {
-    QTest::mouseClick(w->cmdRun, Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
 }
 
 void LanCopy::holdBurst()
@@ -46,15 +49,15 @@ void LanCopy::holdBurst()
 
 QString LanCopy::status() const
 {
-    return w->sbStatusBar->panelText(QStringLiteral("status"));
+    return w->findChild<StatusBar*>("sbStatusBar")->panelText(QStringLiteral("status"));
 }
 
 bool LanCopy::lampOn() const
 {
-    return w->shpLan->FillColor() == QColor(64, 255, 64);
+    return w->findChild<ShapeLamp*>("shpLan")->FillColor() == QColor(64, 255, 64);
 }
 
 bool LanCopy::listEnabled() const
 {
-    return w->mnuViewFlipList->isEnabled();
+    return w->findChild<QAction*>("mnuViewFlipList")->isEnabled();
 }

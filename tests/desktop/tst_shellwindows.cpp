@@ -5,7 +5,6 @@
 #include "desktop/SystemInfo.h"
 #include "desktop/frmAbout.h"
 #include "desktop/frmOptions.h"
-#include "helpviewer/ChmFile.h"
 #include "helpviewer/HelpBrowser.h"
 #include "helpviewer/HelpWindow.h"
 
@@ -179,23 +178,6 @@ private slots:
         QVERIFY(options.picOptions[size_t(expected - 1)]->isEnabled());
     }
 
-    void parseContents()
-    {
-        const QByteArray hhc = R"(<UL>
-<LI><OBJECT type="text/sitemap"><param name="Name" value="A &amp; B"><param name="Local" value="a.html"></OBJECT>
-<UL><LI><object type="text/sitemap"><PARAM NAME='name' VALUE='Deep'><param name="Local" value="ms-its:x.chm::/sub/d.html#p"></object>
-<UL><LI><OBJECT type="text/sitemap"><param name="Name" value="No page"></OBJECT></UL></UL>
-<LI><OBJECT type="text/sitemap"><param name="Name" value="&#x65E5;本"><param name="Local" value="sub\..\j.html"></OBJECT>
-</UL>)";
-        const QList<ChmFile::Topic> topics = ChmFile::parseContents(hhc);
-        QStringList got;
-        for (const ChmFile::Topic& t : topics)
-            got << QStringLiteral("%1|%2|%3").arg(t.name, t.path).arg(t.depth);
-        QCOMPARE(got, (QStringList{"A & B|/a.html|0", "Deep|/sub/d.html#p|1", "No page||2",
-                                   "日本|/j.html|0"}));
-        QCOMPARE(ChmFile::normalisePath(QStringLiteral("../../c.html")), QStringLiteral("/c.html"));
-    }
-
     void helpShowsDefaultTopicAndFollowsLinks()
     {
         const QString chm = builtHelpFile();
@@ -219,9 +201,6 @@ private slots:
         window.followLink(HelpBrowser::urlFor(QStringLiteral("/missing.html")));
         QVERIFY(
             window.browser->toPlainText().contains(QStringLiteral("ヘルプファイルにありません")));
-
-        QVERIFY(window.showContextTopic(99)); // an unknown context shows the first page
-        QCOMPARE(window.currentTopic(), QStringLiteral("/index.html"));
     }
 
     void helpReportsUnusableFile_data()
