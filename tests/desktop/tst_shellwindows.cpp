@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -21,38 +20,23 @@
 
 namespace {
 
-// Collects the messages that would have been shown in message boxes while it lives.
-struct Messages {
-    QStringList texts;
-    QStringList titles;
+// Takes the place of message boxes and of PATH while it lives; texts shown as "title: text".
+struct Surroundings {
+    QStringList messages;
     InfoBox::Hook previous;
-    Messages()
+    QByteArray savedPath = qgetenv("PATH");
+    explicit Surroundings(const QString& path)
     {
-        previous = InfoBox::setHook([this](const QString& title, const QString& text) {
-            titles.append(title);
-            texts.append(text);
-        });
+        qputenv("PATH", path.toLocal8Bit());
+        previous = InfoBox::setHook(
+            [this](const QString& title, const QString& text) { messages << title + ": " + text; });
     }
-    ~Messages() { InfoBox::setHook(previous); }
+    ~Surroundings()
+    {
+        InfoBox::setHook(previous);
+        qputenv("PATH", savedPath);
+    }
 };
-
-// Sets PATH while it lives.
-struct PathOverride {
-    QByteArray saved = qgetenv("PATH");
-    explicit PathOverride(const QString& path) { qputenv("PATH", path.toLocal8Bit()); }
-    ~PathOverride() { qputenv("PATH", saved); }
-};
-
-// A shell script that writes its own name into marker.
-bool writeTool(const QString& folder, const QString& name, const QString& marker)
-{
-    QFile file(folder + QLatin1Char('/') + name);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QStringLiteral("#!/bin/sh\necho %1 > '%2'\n").arg(name, marker).toUtf8());
-    file.close();
-    return file.setPermissions(file.permissions() | QFile::ExeOwner);
-}
 
 QString builtHelpFile()
 {
@@ -60,19 +44,15 @@ QString builtHelpFile()
     return build.isEmpty() ? QString() : AppInfo::helpFilePath(build);
 }
 
-template <typename... T> void row(const char* name, const T&... values)
-{
-    (QTest::newRow(name) << ... << values);
-}
-
 } // namespace
 
-// About and options windows, the system-information fallback and the help viewer.
+// About and options windows, the system-information tools and the help viewer.
 class TestShellWindows : public QObject {
     Q_OBJECT
 private slots:
-    // Each showing is a fresh modal window on its owner: its descriptions open the homepage, the
-    // system-information button says when no tool is found, and Enter or Esc close it.
+    // Each showing is a fresh modal window on its owner with its own version line: its
+    // descriptions open the web page (or the help without one), the system-information button
+    // says when no tool is found and leaves it open, and Enter or Esc close it.
     void aboutWindow_data()
     {
         QTest::addColumn<int>("key");
@@ -83,99 +63,89 @@ private slots:
     {
         QFETCH(int, key);
         QTemporaryDir empty;
-        PathOverride path(empty.path());
-        Messages messages;
+        Surroundings around(empty.path());
         QList<QUrl> opened;
         const frmAbout::UrlOpener previous =
             frmAbout::setUrlOpener([&](const QUrl& url) { opened.append(url); });
         QWidget owner;
         owner.show();
-        QList<QPointer<frmAbout>> shown;
-        QStringList seen; // version text, "owned" when modal on the owner, "open" until the key
+        QStringList seen;
         for (int round = 0; round < 2; ++round) {
             QTimer::singleShot(0, this, [&] {
                 auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
-                if (!about) {
+                if (!about || about->parentWidget() != &owner) {
+                    seen.append("not modal on its owner");
                     for (QWidget* w : QApplication::topLevelWidgets())
                         if (qobject_cast<frmAbout*>(w))
                             w->close();
                     return;
                 }
-                shown.append(about);
-                QString text = about->lblVersion->text();
-                if (about->parentWidget() == &owner && about->isModal())
-                    text += " owned";
+                seen.append(about->lblVersion->text());
                 about->lblVersion->setText(QStringLiteral("changed"));
                 for (QLabel* description : about->lblDescription)
                     QTest::mouseClick(description, Qt::LeftButton);
                 about->cmdSysInfo->click();
-                if (about->isVisible())
-                    text += " open";
+                seen.append(about->isVisible() ? "open" : "closed");
                 QTest::keyClick(about->cmdOK, Qt::Key(key));
                 if (about->isVisible()) {
-                    text += " not closed by the key";
+                    seen.append("not closed by the key");
                     about->close();
                 }
-                seen.append(text);
             });
             frmAbout::showModal(&owner);
         }
         frmAbout::setUrlOpener(previous);
-        QCOMPARE(seen, QStringList(2, QStringLiteral("ﾊﾞｰｼﾞｮﾝ 0.50.0 owned open")));
-        if (AppInfo::homepage().isEmpty()) {
-            // No web page in this build: the lines open the owner's one help window instead.
-            QVERIFY(opened.isEmpty());
+        QCOMPARE(seen,
+                 QStringList({"ﾊﾞｰｼﾞｮﾝ 0.50.0", "open"}) + QStringList({"ﾊﾞｰｼﾞｮﾝ 0.50.0", "open"}));
+        if (AppInfo::homepage().isEmpty())
             QCOMPARE(owner.findChildren<HelpWindow*>().size(), 1);
-        } else {
-            QCOMPARE(opened, QList<QUrl>(8, QUrl(AppInfo::homepage())));
-        }
-        QCOMPARE(messages.texts,
-                 QStringList(2, QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません")));
-        QCOMPARE(messages.titles, QStringList(2, QStringLiteral("Nirvex")));
-        QCOMPARE(shown.size(), 2);
-        QVERIFY(shown[0].isNull() && shown[1].isNull());
+        QCOMPARE(opened,
+                 QList<QUrl>(AppInfo::homepage().isEmpty() ? 0 : 8, QUrl(AppInfo::homepage())));
+        QCOMPARE(around.messages, QStringList(2, "Nirvex: 現時点ではｼｽﾃﾑ情報を使用できません"));
+        QVERIFY(owner.findChildren<frmAbout*>().isEmpty());
     }
 
     void sysInfoStartsFirstToolFound()
     {
         QTemporaryDir dir;
-        const QString marker = dir.filePath(QStringLiteral("started"));
-        QVERIFY(writeTool(dir.path(), QStringLiteral("cpu-x"), marker + "-late"));
-        QVERIFY(writeTool(dir.path(), QStringLiteral("hardinfo"), marker));
-        PathOverride path(dir.path());
-        Messages messages;
+        const QString marker = dir.filePath("started");
+        for (const auto& [tool, mark] :
+             {std::pair{"cpu-x", marker + "-late"}, {"hardinfo", marker}}) {
+            QFile file(dir.filePath(tool));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QStringLiteral("#!/bin/sh\necho > '%1'\n").arg(mark).toUtf8());
+            QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
+        }
+        Surroundings around(dir.path());
         QVERIFY(SystemInfo::StartSysInfo());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 20000);
         QVERIFY(!QFile::exists(marker + "-late"));
-        QVERIFY(messages.texts.isEmpty());
+        QVERIFY(around.messages.isEmpty());
     }
 
     void optionsTabKeys_data()
     {
         QTest::addColumn<int>("start");
-        QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<int>("expected");
-        const int ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
-        const int tab = Qt::Key_Tab;
-        row("Ctrl+Tab 3 to 4", 3, tab, ctrl, 4);
-        row("Ctrl+Tab wraps 4 to 1", 4, tab, ctrl, 1);
-        row("Ctrl+Shift+Tab wraps 1 to 4", 1, tab, ctrl | shift, 4);
-        row("Tab alone", 2, tab, 0, 2);
+        QTest::newRow("Ctrl+Tab wraps 4 to 1") << 4 << int(Qt::ControlModifier) << 1;
+        QTest::newRow("Ctrl+Shift+Tab wraps 1 to 4")
+            << 1 << int(Qt::ControlModifier | Qt::ShiftModifier) << 4;
+        QTest::newRow("Tab alone") << 2 << 0 << 2;
     }
     void optionsTabKeys()
     {
         QFETCH(int, start);
-        QFETCH(int, key);
+        QFETCH(int, modifiers);
         QFETCH(int, expected);
         frmOptions options(nullptr);
         options.show();
         options.tbsOptions->setCurrentIndex(start - 1);
         options.cmdOK->setFocus();
-        QFETCH(int, modifiers);
-        QTest::keyClick(options.cmdOK, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTest::keyClick(options.cmdOK, Qt::Key_Tab, Qt::KeyboardModifiers(modifiers));
         QCOMPARE(options.tbsOptions->currentIndex() + 1, expected);
-        QVERIFY(options.picOptions[size_t(expected - 1)]->isEnabled());
+        for (int page = 0; page < 4; ++page)
+            QCOMPARE(options.picOptions[size_t(page)]->isEnabled(), page + 1 == expected);
     }
 
     void helpShowsDefaultTopicAndFollowsLinks()
@@ -187,89 +157,60 @@ private slots:
         HelpWindow window;
         QVERIFY(window.openFile(chm));
         QCOMPARE(window.currentTopic(), QStringLiteral("/index.html"));
-        QVERIFY(window.message().isEmpty());
-        QVERIFY(
-            window.browser->toPlainText().contains(QStringLiteral("シリアルポートの通信を中継")));
-
-        window.followLink(window.browser->source().resolved(QUrl(QStringLiteral("trial.html"))));
+        QVERIFY(window.browser->toPlainText().contains("シリアルポートの通信を中継"));
+        window.followLink(window.browser->source().resolved(QUrl("trial.html")));
         QCOMPARE(window.currentTopic(), QStringLiteral("/trial.html"));
-        QVERIFY(window.browser->toPlainText().contains(QStringLiteral("COM1=/tmp/nirvex-a")));
-        QVERIFY(window.backButton->isEnabled());
+        QVERIFY(window.browser->toPlainText().contains("COM1=/tmp/nirvex-a"));
         window.backButton->click();
         QCOMPARE(window.currentTopic(), QStringLiteral("/index.html"));
-
-        window.followLink(HelpBrowser::urlFor(QStringLiteral("/missing.html")));
-        QVERIFY(
-            window.browser->toPlainText().contains(QStringLiteral("ヘルプファイルにありません")));
+        window.followLink(HelpBrowser::urlFor("/missing.html"));
+        QVERIFY(window.browser->toPlainText().contains("ヘルプファイルにありません"));
     }
 
-    void helpReportsUnusableFile_data()
+    // A help file that is missing, no help file, cut short or damaged where chmlib would crash:
+    // the owner's one help window shows either a page or the reason, never nothing.
+    void unusableHelpFile_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << "Nirvex.chm" << QByteArray() << "見つかりません";
-        QTest::newRow("not a help file")
-            << "text.chm" << QByteArray("ITSF but not really a help file\n") << "開けません";
+        QTest::addColumn<double>("fraction"); // of the built file kept; 1: whole but damaged
+        QTest::addColumn<QString>("reason");  // empty: a page or a reason will do
+        QTest::newRow("missing") << -1.0 << "見つかりません";
+        QTest::newRow("not a help file") << 0.0 << "開けません";
+        QTest::newRow("header only") << 0.02 << "";
+        QTest::newRow("half") << 0.5 << "";
+        QTest::newRow("compression settings chmlib crashes on") << 1.0 << "開けません";
     }
-    void helpReportsUnusableFile()
+    void unusableHelpFile()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, content);
+        QFETCH(double, fraction);
         QFETCH(QString, reason);
         QTemporaryDir dir;
-        const QString path = dir.filePath(name);
-        if (!content.isNull()) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        const QString path = dir.filePath("Nirvex.chm");
+        QByteArray bytes = "ITSF but not really a help file\n";
+        if (fraction > 0) {
+            QFile whole(builtHelpFile());
+            if (!whole.open(QIODevice::ReadOnly))
+                QSKIP("no built Nirvex.chm (see helpShowsDefaultTopicAndFollowsLinks)");
+            bytes = whole.readAll();
+            // An unknown version of the compression settings leaves chmlib with a window size
+            // it cannot decode with, and it crashes on the first page it unpacks.
+            if (fraction == 1.0)
+                bytes[bytes.indexOf("LZXC") + 4] = 3;
         }
+        QFile file(path);
+        if (fraction >= 0)
+            QVERIFY(
+                file.open(QIODevice::WriteOnly) &&
+                file.write(bytes.left(qsizetype(bytes.size() * (fraction > 0 ? fraction : 1.0)))));
+        file.close();
         QWidget owner;
         HelpWindow* window = HelpWindow::showContents(&owner, path);
         QVERIFY(window->isVisible());
-        QVERIFY(window->currentTopic().isEmpty());
-        QVERIFY(window->message().contains(reason));
-        QVERIFY(window->message().contains(path));
-        QVERIFY(window->browser->toPlainText().contains(reason));
-        // The same owner's window is reused.
-        QCOMPARE(HelpWindow::showContents(&owner, path), window);
+        QVERIFY(!window->browser->toPlainText().trimmed().isEmpty());
+        QCOMPARE(window->currentTopic().isEmpty(), !window->message().isEmpty());
+        if (!reason.isEmpty())
+            QVERIFY(window->message().contains(reason) && window->message().contains(path));
+        QCOMPARE(HelpWindow::showContents(&owner, path), window); // the same window again
         window->close();
-    }
-
-    void helpSurvivesDamagedFile_data()
-    {
-        QTest::addColumn<double>("fraction"); // of the built file kept; 1: whole but damaged
-        QTest::newRow("header only") << 0.02;
-        QTest::newRow("half") << 0.5;
-        QTest::newRow("compression settings chmlib crashes on") << 1.0;
-    }
-    void helpSurvivesDamagedFile()
-    {
-        QFETCH(double, fraction);
-        const QString chm = builtHelpFile();
-        if (chm.isEmpty() || !QFile::exists(chm))
-            QSKIP("no built Nirvex.chm (see helpShowsDefaultTopicAndFollowsLinks)");
-        QFile whole(chm);
-        QVERIFY(whole.open(QIODevice::ReadOnly));
-        QByteArray bytes = whole.readAll();
-        if (fraction == 1.0) {
-            // An unknown version of the compression settings leaves chmlib with a window size
-            // it cannot decode with, and it crashes on the first page it unpacks.
-            const qsizetype control = bytes.indexOf("LZXC");
-            QVERIFY(control > 0);
-            bytes[control + 4] = 3;
-        }
-        QTemporaryDir dir;
-        QFile cut(dir.filePath(QStringLiteral("Nirvex.chm")));
-        QVERIFY(cut.open(QIODevice::WriteOnly));
-        cut.write(bytes.left(qsizetype(bytes.size() * fraction)));
-        cut.close();
-        HelpWindow window;
-        const bool opened = window.openFile(cut.fileName());
-        // Either a page is shown or the reason is; nothing else is acceptable.
-        QCOMPARE(opened, window.message().isEmpty());
-        QVERIFY(!window.browser->toPlainText().trimmed().isEmpty());
-        if (fraction == 1.0)
-            QVERIFY(!opened && window.message().contains(QStringLiteral("開けません")));
     }
 };
 
