@@ -107,7 +107,8 @@ frmMain::frmMain(NirvexMain& app, QWidget* parent)
     tmrSer->setObjectName(QStringLiteral("tmrSer"));
     buildSerialRelay();
     buildLanLink();
-    Menus = new MenuCommands(*this);
+    // The remaining menu commands (help, version information, hidden placeholders).
+    new MenuCommands(*this);
 
     resize(Twips::toPixels(10590, dpi),
            Twips::toPixels(7050, dpi) + menuBar()->sizeHint().height());

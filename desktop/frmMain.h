@@ -167,9 +167,6 @@ private:
     ShapeLamp* shpLan = nullptr;
     IntervalTimer* tmrHidden = nullptr;
 
-    // The remaining menu commands (help, version information, hidden placeholders).
-    MenuCommands* Menus = nullptr;
-
     NirvexMain& app;
     WindowGeometry outerGeometry;
     double dpi = 96.0;

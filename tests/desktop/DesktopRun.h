@@ -16,15 +16,10 @@
 // "on"/"off" for an option, the entries joined by "|" and the text after "/" for cmbDest.
 class DesktopRun {
 public:
-    explicit DesktopRun(const NirvexMain::ProfileLocation& profile,
-                        const QList<PortTable::Device>& machinePorts = {})
+    explicit DesktopRun(const QString& profile, const QList<PortTable::Device>& machinePorts = {})
     {
         app.Ports.setDeviceLister([machinePorts] { return machinePorts; });
         app.Main(profile);
-    }
-    explicit DesktopRun(const QString& profile, const QList<PortTable::Device>& machinePorts = {})
-        : DesktopRun(NirvexMain::ProfileLocation{profile, {}}, machinePorts)
-    {
     }
 
     frmMain& w() { return *app.MainForm; }
