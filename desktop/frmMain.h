@@ -45,14 +45,10 @@ public:
 
     // The load handler: restores the window's place and size and fills the fixed lists.
     void Load();
-    // Stores the window's geometry and closes the other windows of this copy.
-    void Form_Unload();
     // Stores everything Form_Unload stores, the other windows' values included, without
     // closing or otherwise touching a window: for a process that ends without its windows
     // being closed (a lost display). Does nothing once Form_Unload has run.
     void StoreWithoutClosing();
-    // Shows or hides the connection list; all asks for the full list.
-    void SendList(bool all);
     // Puts text on the status panel.
     void ShowStatus(const QString& text);
 
@@ -85,6 +81,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Stores the window's values and geometry and closes the other windows of this copy.
+    void Form_Unload();
+    // Shows or hides the connection list; all asks for the full list.
+    void SendList(bool all);
     // Lays out the monitor area and its scroll bar for the current client area size.
     void Form_Resize();
     // keyCode: Windows virtual-key code; shift: 1 Shift, 2 Ctrl, 4 Alt.
