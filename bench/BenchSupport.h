@@ -215,13 +215,18 @@ inline int runLanCopy(int role, const QString& slave, int port, const QString& s
 {
     return runCopy(QStringLiteral("COM1=%1\n").arg(slave), [&](frmMain& window) {
         window.wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
-        window.optLan->setChecked(true);
-        (role == 1 ? window.optServer : window.optClient)->setChecked(true);
-        window.txtPort->setText(QString::number(port));
-        window.txtServerPort->setText(QString::number(port));
-        window.cmbDest->setEditText(QStringLiteral("127.0.0.1"));
-        window.cmbComPort->setCurrentText(QStringLiteral("COM1"));
-        setFraming8N1(window.cmbBPS, window.cmbParity, window.cmbBits, window.cmbStopBits, speed);
+        window.findChild<QRadioButton*>("optLan")->setChecked(true);
+        (role == 1 ? window.findChild<QRadioButton*>("optServer")
+                   : window.findChild<QRadioButton*>("optClient"))
+            ->setChecked(true);
+        window.findChild<QLineEdit*>("txtPort")->setText(QString::number(port));
+        window.findChild<QLineEdit*>("txtServerPort")->setText(QString::number(port));
+        window.findChild<QComboBox*>("cmbDest")->setEditText(QStringLiteral("127.0.0.1"));
+        window.findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM1"));
+        setFraming8N1(window.findChild<QComboBox*>("cmbBPS"),
+                      window.findChild<QComboBox*>("cmbParity"),
+                      window.findChild<QComboBox*>("cmbBits"),
+                      window.findChild<QComboBox*>("cmbStopBits"), speed);
     });
 }
 

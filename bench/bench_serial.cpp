@@ -116,23 +116,23 @@ int main(int argc, char** argv)
     const double fillMedian = fills[fills.size() / 2];
     const double plainMedian = plain[plain.size() / 2];
     std::printf("port list fill (255 probes, %d items listed): median %.3f ms, worst %.3f ms\n",
-                window.cmbComPort->count(), fillMedian, fills.back());
+                window.findChild<QComboBox*>("cmbComPort")->count(), fillMedian, fills.back());
     std::printf("baseline: the same 255 numbers looked up and %d mapped devices opened and closed "
                 "with open()/close(): median %.3f ms, worst %.3f ms\n",
                 plainOpened, plainMedian, plain.back());
     std::printf("ratio fill/baseline: %.1f\n", plainMedian > 0 ? fillMedian / plainMedian : 0.0);
 
-    window.optSerial->setChecked(true);
-    window.cmbComPort->setCurrentText(QStringLiteral("COM1"));
-    window.cmbComPort2->setCurrentText(QStringLiteral("COM2"));
-    window.cmbBPS->setCurrentText(QStringLiteral("256000"));
-    window.cmbBPS2->setCurrentText(QStringLiteral("256000"));
-    window.cmbParity->setCurrentText(QStringLiteral("None"));
-    window.cmbParity2->setCurrentText(QStringLiteral("None"));
-    window.cmbBits->setCurrentText(QStringLiteral("8"));
-    window.cmbBits2->setCurrentText(QStringLiteral("8"));
-    window.cmbStopBits->setCurrentText(QStringLiteral("1"));
-    window.cmbStopBits2->setCurrentText(QStringLiteral("1"));
+    window.findChild<QRadioButton*>("optSerial")->setChecked(true);
+    window.findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM1"));
+    window.findChild<QComboBox*>("cmbComPort2")->setCurrentText(QStringLiteral("COM2"));
+    window.findChild<QComboBox*>("cmbBPS")->setCurrentText(QStringLiteral("256000"));
+    window.findChild<QComboBox*>("cmbBPS2")->setCurrentText(QStringLiteral("256000"));
+    window.findChild<QComboBox*>("cmbParity")->setCurrentText(QStringLiteral("None"));
+    window.findChild<QComboBox*>("cmbParity2")->setCurrentText(QStringLiteral("None"));
+    window.findChild<QComboBox*>("cmbBits")->setCurrentText(QStringLiteral("8"));
+    window.findChild<QComboBox*>("cmbBits2")->setCurrentText(QStringLiteral("8"));
+    window.findChild<QComboBox*>("cmbStopBits")->setCurrentText(QStringLiteral("1"));
+    window.findChild<QComboBox*>("cmbStopBits2")->setCurrentText(QStringLiteral("1"));
     window.Relay.cmdRun_Click();
     if (!nirvex.RelayRunning || !relayIsUp(a.master, b.master)) {
         std::fprintf(stderr, "Nirvex relay did not start\n");

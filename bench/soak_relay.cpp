@@ -291,16 +291,20 @@ bool soakSerialLanSerial()
 // A copy relaying between COM1 on source and COM2 on destination.
 int runSerialCopy(const QString& source, const QString& destination)
 {
-    return runCopy(QStringLiteral("COM1=%1\nCOM2=%2\n").arg(source, destination),
-                   [](frmMain& window) {
-                       window.optSerial->setChecked(true);
-                       window.cmbComPort->setCurrentText(QStringLiteral("COM1"));
-                       window.cmbComPort2->setCurrentText(QStringLiteral("COM2"));
-                       setFraming8N1(window.cmbBPS, window.cmbParity, window.cmbBits,
-                                     window.cmbStopBits, QLatin1String(Speed));
-                       setFraming8N1(window.cmbBPS2, window.cmbParity2, window.cmbBits2,
-                                     window.cmbStopBits2, QLatin1String(Speed));
-                   });
+    return runCopy(
+        QStringLiteral("COM1=%1\nCOM2=%2\n").arg(source, destination), [](frmMain& window) {
+            window.findChild<QRadioButton*>("optSerial")->setChecked(true);
+            window.findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM1"));
+            window.findChild<QComboBox*>("cmbComPort2")->setCurrentText(QStringLiteral("COM2"));
+            setFraming8N1(window.findChild<QComboBox*>("cmbBPS"),
+                          window.findChild<QComboBox*>("cmbParity"),
+                          window.findChild<QComboBox*>("cmbBits"),
+                          window.findChild<QComboBox*>("cmbStopBits"), QLatin1String(Speed));
+            setFraming8N1(window.findChild<QComboBox*>("cmbBPS2"),
+                          window.findChild<QComboBox*>("cmbParity2"),
+                          window.findChild<QComboBox*>("cmbBits2"),
+                          window.findChild<QComboBox*>("cmbStopBits2"), QLatin1String(Speed));
+        });
 }
 
 } // namespace

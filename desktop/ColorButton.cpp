@@ -4,11 +4,6 @@
 
 ColorButton::ColorButton(QWidget* parent) : QPushButton(parent) {}
 
-QColor ColorButton::BackColor() const
-{
-    return palette().color(QPalette::Button);
-}
-
 void ColorButton::setBackColor(const QColor& color)
 {
     QPalette p = palette();

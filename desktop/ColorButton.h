@@ -9,6 +9,5 @@ class ColorButton : public QPushButton {
 public:
     explicit ColorButton(QWidget* parent = nullptr);
 
-    QColor BackColor() const;
     void setBackColor(const QColor& color);
 };

@@ -79,11 +79,6 @@ int FlexGrid::Cols() const
     return columnCount();
 }
 
-void FlexGrid::setCols(int cols)
-{
-    setColumnCount(std::max(cols, 0));
-}
-
 int FlexGrid::ColWidth(int col) const
 {
     if (col < 0 || col >= columnCount())
@@ -111,7 +106,6 @@ void FlexGrid::AddItem(const QString& row)
 
 void FlexGrid::setFormatString(const QString& text)
 {
-    format = text;
     const QStringList fields = text.split(QLatin1Char('|'));
     setColumnCount(int(fields.size()));
     const QFontMetrics metrics(font());

@@ -16,7 +16,6 @@ public:
     int Rows() const;
     void setRows(int rows);
     int Cols() const;
-    void setCols(int cols);
 
     // Width of column col in twips; 0 for a column that does not exist.
     int ColWidth(int col) const;
@@ -29,13 +28,10 @@ public:
     // Header texts separated by "|", each optionally led by an alignment mark ("<" left, "^"
     // centre, ">" right). Sets Cols and the header texts, and sizes every column to show its
     // header text, blanks included, in the grid's font.
-    QString FormatString() const { return format; }
     void setFormatString(const QString& text);
 
     // Cell text: row 0 is the header row; empty outside the grid.
     QString TextMatrix(int row, int col) const;
-
-    double Dpi() const { return dpi; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -45,5 +41,4 @@ private:
     void fitRowHeight();
 
     double dpi;
-    QString format;
 };

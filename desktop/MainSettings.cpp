@@ -4,6 +4,7 @@
 #include "core/ProfileFile.h"
 #include "desktop/DropDownComboBox.h"
 #include "desktop/NirvexMain.h"
+#include "desktop/UiText.h"
 #include "desktop/frmMain.h"
 
 #include <QHash>
@@ -16,7 +17,7 @@
 
 namespace {
 
-const QString section = QStringLiteral("Settings");
+const QString& section = UiText::Section;
 
 constexpr qint64 int16Min = std::numeric_limits<int16_t>::min();
 constexpr qint64 int16Max = std::numeric_limits<int16_t>::max();
@@ -42,15 +43,11 @@ QStringList itemsOf(const QComboBox* combo)
     return items;
 }
 
-Side sourceSide(const frmMain& form)
+// Side 0 is the source, side 1 the destination; pickers as MainSettings::pickers gives them.
+Side sideOf(const QList<QComboBox*>& pickers, int side)
 {
-    return {form.cmbComPort, form.cmbBPS, form.cmbParity, form.cmbBits, form.cmbStopBits, {}};
-}
-
-Side destinationSide(const frmMain& form)
-{
-    return {form.cmbComPort2, form.cmbBPS2,      form.cmbParity2,
-            form.cmbBits2,    form.cmbStopBits2, QStringLiteral("２")};
+    const auto at = [&](int i) { return pickers.at(5 * side + i); };
+    return {at(0), at(1), at(2), at(3), at(4), side == 0 ? QString() : QStringLiteral("２")};
 }
 
 class Reader {
@@ -169,16 +166,23 @@ int MainSettings::ItemIndex(const QStringList& items, const QString& text)
     return -1;
 }
 
+QList<QComboBox*> MainSettings::pickers(const frmMain& form)
+{
+    return {form.cmbComPort,  form.cmbBPS,  form.cmbParity,  form.cmbBits,  form.cmbStopBits,
+            form.cmbComPort2, form.cmbBPS2, form.cmbParity2, form.cmbBits2, form.cmbStopBits2};
+}
+
 void MainSettings::Restore(frmMain& form, NirvexMain& app)
 {
     const Reader read(app);
-    restoreSide(read, sourceSide(form));
-    restoreSide(read, destinationSide(form));
+    const QList<QComboBox*> sides = pickers(form);
+    restoreSide(read, sideOf(sides, 0));
+    restoreSide(read, sideOf(sides, 1));
 
-    form.txtID->setText(read.text(QStringLiteral("HostID"), QStringLiteral("Guest")));
-    form.txtKey->setText(read.text(QStringLiteral("HostKey"), QStringLiteral("Vorm")));
-    form.txtPort->setText(read.text(QStringLiteral("Port"), QStringLiteral("1000")));
-    form.txtServerPort->setText(read.text(QStringLiteral("ServerPort"), QStringLiteral("1000")));
+    form.txtID->setText(read.text(QStringLiteral("HostID"), UiText::DefaultHostId));
+    form.txtKey->setText(read.text(QStringLiteral("HostKey"), UiText::DefaultHostKey));
+    form.txtPort->setText(read.text(QStringLiteral("Port"), UiText::DefaultPort));
+    form.txtServerPort->setText(read.text(QStringLiteral("ServerPort"), UiText::DefaultPort));
 
     const qint64 count = read.number(QStringLiteral("ServerNum"), 0, int16Min, int16Max);
     if (count > 0) {
@@ -193,7 +197,7 @@ void MainSettings::Restore(frmMain& form, NirvexMain& app)
     }
     // Adding the first entry selects it; the text in use is kept apart from the history.
     form.cmbDest->setCurrentIndex(-1);
-    form.cmbDest->setEditText(read.text(QStringLiteral("Server0"), QStringLiteral("127.0.0.1")));
+    form.cmbDest->setEditText(read.text(QStringLiteral("Server0"), UiText::DefaultDestination));
 
     const qint64 destType = read.number(QStringLiteral("DestType"), 1, int32Min, int32Max);
     app.DestType = int32_t(destType);
@@ -214,8 +218,9 @@ void MainSettings::Restore(frmMain& form, NirvexMain& app)
 
 void MainSettings::Store(const frmMain& form, const NirvexMain& app)
 {
-    storeSide(app, sourceSide(form));
-    storeSide(app, destinationSide(form));
+    const QList<QComboBox*> sides = pickers(form);
+    storeSide(app, sideOf(sides, 0));
+    storeSide(app, sideOf(sides, 1));
 
     app.SaveIniSetting(section, QStringLiteral("HostID"), form.txtID->text());
     app.SaveIniSetting(section, QStringLiteral("HostKey"), form.txtKey->text());

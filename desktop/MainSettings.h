@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
 class NirvexMain;
 class frmMain;
+class QComboBox;
 
 // Puts the main window's remembered values back at load and writes them out at unload.
 class MainSettings {
@@ -24,4 +26,8 @@ public:
     static int PortIndex(const QStringList& items, int n);
     // The first item equal to text, letter case significant; -1 when none is.
     static int ItemIndex(const QStringList& items, const QString& text);
+
+private:
+    // Port, speed, parity, data bits and stop bits of the source, then of the destination.
+    static QList<QComboBox*> pickers(const frmMain& form);
 };

@@ -37,14 +37,11 @@ MenuCommands::MenuCommands(frmMain& form) : QObject(&form), form(form)
         connect(action, &QAction::triggered, this, [this, name = name] { placeholder(name); });
 }
 
-QString MenuCommands::placeholderMessage(const QString& itemName)
-{
-    return QStringLiteral(" '") + itemName + QStringLiteral("_Click' のｺｰﾄﾞを追加します。");
-}
-
 void MenuCommands::placeholder(const char* itemName)
 {
-    InfoBox::show(&form, placeholderMessage(QString::fromLatin1(itemName)));
+    // For example " 'mnuFileNew_Click' のｺｰﾄﾞを追加します。".
+    InfoBox::show(&form, QStringLiteral(" '") + QLatin1String(itemName) +
+                             QStringLiteral("_Click' のｺｰﾄﾞを追加します。"));
 }
 
 void MenuCommands::mnuHelpContents_Click()

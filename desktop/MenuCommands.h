@@ -11,9 +11,6 @@ class MenuCommands : public QObject {
 public:
     explicit MenuCommands(frmMain& form);
 
-    // The text shown by a placeholder item, e.g. " 'mnuFileNew_Click' のｺｰﾄﾞを追加します。".
-    static QString placeholderMessage(const QString& itemName);
-
     void mnuHelpContents_Click();
     void mnuHelpSearchForHelpOn_Click();
     void mnuHelpAbout_Click();

@@ -2,7 +2,6 @@
 
 #include "core/ProfileFile.h"
 #include "desktop/AppInfo.h"
-#include "desktop/StatusBar.h"
 #include "desktop/frmList.h"
 #include "desktop/frmMain.h"
 #include "desktop/frmSplash.h"
@@ -47,10 +46,9 @@ void NirvexMain::Main(const ProfileLocation& profile)
     MainForm = mainWindow.get();
     MainForm->Load();
     if (!ProfileWritable)
-        MainForm->sbStatusBar->setPanelText(QStringLiteral("status"), SettingsNotKeptText);
+        MainForm->ShowStatus(SettingsNotKeptText);
     else if (!profile.movedFrom.isEmpty())
-        MainForm->sbStatusBar->setPanelText(QStringLiteral("status"),
-                                            profileMovedText(profile.movedFrom, profile.path));
+        MainForm->ShowStatus(profileMovedText(profile.movedFrom, profile.path));
 
     listWindow = std::make_unique<frmList>(*this);
     ListForm = listWindow.get();
@@ -118,11 +116,6 @@ NirvexMain::ProfileLocation NirvexMain::locateProfile(const QString& executableP
         }
     }
     return {userProfilePathFor(executablePath), {}};
-}
-
-QString NirvexMain::resolveProfilePath(const QString& executablePath)
-{
-    return locateProfile(executablePath).path;
 }
 
 QString NirvexMain::profileMovedText(const QString& from, const QString& to)

@@ -44,7 +44,6 @@ public:
     // when that holds none. Any other copy uses the profile beside itself when that file
     // exists, whatever its mode, or can be created there; otherwise the user's folder.
     static ProfileLocation locateProfile(const QString& executablePath);
-    static QString resolveProfilePath(const QString& executablePath);
 
     QString GetIniSetting(const QString& section, const QString& key, const QString& def) const;
     QString GetIniSetting(const QString& section, const QString& key, const char* def) const;

@@ -1,6 +1,7 @@
 #include "desktop/StatusBar.h"
 
 #include "desktop/Twips.h"
+#include "desktop/UiText.h"
 
 #include <QLabel>
 #include <QLocale>
@@ -8,7 +9,7 @@
 StatusBar::StatusBar(double dpi, QWidget* parent) : QStatusBar(parent)
 {
     const int oneInch = Twips::toPixels(1440, dpi);
-    addPanel(QStringLiteral("status"), 1, oneInch)->setText(QStringLiteral("ｽﾃｰﾀｽ"));
+    addPanel(UiText::StatusKey, 1, oneInch)->setText(QStringLiteral("ｽﾃｰﾀｽ"));
     addPanel(QStringLiteral("date"), 0, oneInch);
     addPanel(QStringLiteral("time"), 0, oneInch);
 

@@ -21,10 +21,9 @@ public:
     void setPanelText(const QString& key, const QString& text);
     QString panelText(const QString& key) const;
 
+private:
     // Shows now in the date and time panels.
     void showClock(const QDateTime& now);
-
-private:
     QLabel* addPanel(const QString& key, int stretch, int minimumWidth);
 
     QHash<QString, QLabel*> panels;

@@ -19,11 +19,6 @@ void TagLabel::setBackColor(const QColor& color)
     setPalette(p);
 }
 
-QColor TagLabel::ForeColor() const
-{
-    return palette().color(QPalette::WindowText);
-}
-
 void TagLabel::setForeColor(const QColor& color)
 {
     QPalette p = palette();

@@ -12,7 +12,6 @@ public:
 
     QColor BackColor() const;
     void setBackColor(const QColor& color);
-    QColor ForeColor() const;
     void setForeColor(const QColor& color);
 
     QString Tag;

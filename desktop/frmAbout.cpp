@@ -1,9 +1,10 @@
 #include "desktop/frmAbout.h"
 
 #include "desktop/AppInfo.h"
-#include "desktop/BgrColor.h"
 #include "desktop/SystemInfo.h"
 #include "desktop/Twips.h"
+#include "desktop/UiColors.h"
+#include "desktop/UiText.h"
 #include "desktop/frmMain.h"
 #include "helpviewer/HelpWindow.h"
 
@@ -39,7 +40,7 @@ frmAbout::frmAbout(QWidget* owner)
     setModal(true);
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Nirvex"));
     setWindowIcon(AppInfo::icon());
-    QFont dialogFont(QStringLiteral("ＭＳ Ｐゴシック"));
+    QFont dialogFont(UiText::ProportionalFont);
     dialogFont.setPointSize(9);
     setFont(dialogFont);
     setFixedSize(Twips::toPixels(ClientWidth, dpi), Twips::toPixels(ClientHeight, dpi));
@@ -62,14 +63,14 @@ frmAbout::frmAbout(QWidget* owner)
 
     lblDisclaimer = makeLabel(QString(), 255, 2625, 3870, 825);
     lblDisclaimer->setObjectName(QStringLiteral("lblDisclaimer"));
-    lblVersion = makeLabel(QStringLiteral("ﾊﾞｰｼﾞｮﾝ"), 1050, 780, 4092, 225);
+    lblVersion = makeLabel(UiText::VersionCaption, 1050, 780, 4092, 225);
     lblVersion->setObjectName(QStringLiteral("lblVersion"));
     lblTitle = makeLabel(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ ﾀｲﾄﾙ"), 1050, 240, 4092, 480);
     lblTitle->setObjectName(QStringLiteral("lblTitle"));
 
-    const std::array<QString, 4> descriptions = {
-        AppInfo::copyright(), QStringLiteral("このソフトはカンパウェアです。"),
-        QStringLiteral("よろしければ、ご協力ください。"), AppInfo::homepage()};
+    const std::array<QString, 4> descriptions = {AppInfo::copyright(), UiText::Donationware,
+                                                 QStringLiteral("よろしければ、ご協力ください。"),
+                                                 AppInfo::homepage()};
     const std::array<double, 4> tops = {1125, 1440, 1680, 2040};
     for (size_t i = 0; i < lblDescription.size(); ++i) {
         QLabel* label = makeLabel(descriptions[i], 1050, tops[i], 4095, 330);
@@ -79,16 +80,16 @@ frmAbout::frmAbout(QWidget* owner)
         label->installEventFilter(this);
         lblDescription[i] = label;
     }
-    QFont linkFont(QStringLiteral("ＭＳ Ｐゴシック"));
+    QFont linkFont(UiText::ProportionalFont);
     linkFont.setPointSize(9);
     linkFont.setUnderline(true);
     lblDescription[3]->setFont(linkFont);
     QPalette linkPalette = lblDescription[3]->palette();
-    linkPalette.setColor(QPalette::WindowText, BgrColor::toQColor(0x00FF0000));
+    linkPalette.setColor(QPalette::WindowText, UiColors::LinkText);
     lblDescription[3]->setPalette(linkPalette);
 
-    Line1[1] = makeLine(BgrColor::toQColor(0x00808080), 225, 5657, 2430, 1);
-    Line1[0] = makeLine(BgrColor::toQColor(0x00FFFFFF), 240, 5657, 2445, 2);
+    Line1[1] = makeLine(QColor(128, 128, 128), 225, 5657, 2430, 1);
+    Line1[0] = makeLine(QColor(Qt::white), 240, 5657, 2445, 2);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
     connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
@@ -125,7 +126,7 @@ QWidget* frmAbout::makeLine(QColor colour, double x1, double x2, double y, int p
 
 void frmAbout::Load()
 {
-    lblVersion->setText(QStringLiteral("ﾊﾞｰｼﾞｮﾝ ") + AppInfo::versionText());
+    lblVersion->setText(UiText::VersionCaption + QLatin1Char(' ') + AppInfo::versionText());
     lblTitle->setText(AppInfo::title());
 }
 

@@ -32,8 +32,6 @@ public:
     // opener that was set before.
     static UrlOpener setUrlOpener(UrlOpener opener);
 
-    double Dpi() const { return dpi; }
-
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdSysInfo = nullptr;
     QLabel* picIcon = nullptr;

@@ -5,6 +5,7 @@
 #include "desktop/MainSettings.h"
 #include "desktop/NirvexMain.h"
 #include "desktop/Twips.h"
+#include "desktop/UiText.h"
 #include "desktop/frmMain.h"
 
 #include <QCloseEvent>
@@ -15,7 +16,7 @@
 
 namespace {
 
-const QString section = QStringLiteral("Settings");
+const QString& section = UiText::Section;
 
 QString columnKey(int col)
 {
@@ -38,8 +39,8 @@ frmList::frmList(NirvexMain& app, QWidget* parent)
     if (const QScreen* s = screen())
         dpi = s->logicalDotsPerInchX();
 
-    setWindowTitle(QStringLiteral("接続一覧"));
-    QFont gridFont(QStringLiteral("ＭＳ ゴシック"));
+    setWindowTitle(UiText::ConnectionList);
+    QFont gridFont(UiText::FixedFont);
     gridFont.setPointSize(9);
     setFont(gridFont);
 

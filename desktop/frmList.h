@@ -30,9 +30,6 @@ public:
     void Form_Resize();
     // The unload handler: stores the column widths, and the place and size unless minimised.
     void Form_Unload();
-    bool IsLoaded() const { return loaded; }
-    // Loads the window again, hidden, after its close box unloaded it.
-    void EnsureLoaded();
 
     // Hides a visible list, or shows it cleared to its header and fills it for the LAN role
     // destMode: the peer of wsocServer (server) or wsocLan (client) when connected; in the host
@@ -42,8 +39,6 @@ public:
     // A row sent by the relay host; kept only while the window is visible.
     void AddListRow(const QString& id, const QString& key, const QString& host);
 
-    double Dpi() const { return dpi; }
-
     FlexGrid* fgList = nullptr;
 
 protected:
@@ -52,6 +47,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Loads the window again, hidden, after its close box unloaded it.
+    void EnsureLoaded();
+
     NirvexMain& app;
     WindowGeometry outerGeometry;
     double dpi = 96.0;

@@ -3,7 +3,6 @@
 #include "core/IntervalTimer.h"
 #include "core/SerialPortControl.h"
 #include "core/SocketControl.h"
-#include "desktop/BgrColor.h"
 #include "desktop/ColorButton.h"
 #include "desktop/DropDownComboBox.h"
 #include "desktop/MainSettings.h"
@@ -13,6 +12,8 @@
 #include "desktop/StatusBar.h"
 #include "desktop/TagLabel.h"
 #include "desktop/Twips.h"
+#include "desktop/UiColors.h"
+#include "desktop/UiText.h"
 #include "desktop/WindowGeometry.h"
 #include "desktop/frmList.h"
 
@@ -34,8 +35,6 @@
 
 namespace {
 
-const QString settingsSection = QStringLiteral("Settings");
-
 const QStringList speedItems = {
     QStringLiteral("110"),   QStringLiteral("300"),   QStringLiteral("600"),
     QStringLiteral("1200"),  QStringLiteral("2400"),  QStringLiteral("9600"),
@@ -54,11 +53,37 @@ void fillList(QComboBox* combo, const QStringList& items)
     combo->setCurrentIndex(-1);
 }
 
+// Windows virtual-key code of the keys the window handles (F5, F8); 0 for any other key.
+int keyCodeFromQt(int qtKey)
+{
+    switch (qtKey) {
+    case Qt::Key_F5:
+        return 116;
+    case Qt::Key_F8:
+        return 119;
+    default:
+        return 0;
+    }
+}
+
+// The shift bit set: 1 Shift, 2 Ctrl, 4 Alt.
+int shiftStateFromQt(Qt::KeyboardModifiers modifiers)
+{
+    int shift = 0;
+    if (modifiers & Qt::ShiftModifier)
+        shift |= 1;
+    if (modifiers & Qt::ControlModifier)
+        shift |= 2;
+    if (modifiers & Qt::AltModifier)
+        shift |= 4;
+    return shift;
+}
+
 } // namespace
 
 frmMain::frmMain(NirvexMain& app, QWidget* parent)
     : QMainWindow(parent), Lan(app, *this), Relay(*this, app, Lan), app(app),
-      outerGeometry(*this, app, settingsSection, QStringLiteral("Main"))
+      outerGeometry(*this, app, UiText::Section, QStringLiteral("Main"))
 {
     installFontSubstitutions();
     if (const QScreen* s = screen())
@@ -66,7 +91,7 @@ frmMain::frmMain(NirvexMain& app, QWidget* parent)
 
     setWindowTitle(QStringLiteral("Nirvex"));
     // The Japanese dialog font the layout's sizes were drawn for.
-    QFont dialogFont(QStringLiteral("ＭＳ Ｐゴシック"));
+    QFont dialogFont(UiText::ProportionalFont);
     dialogFont.setPointSize(9);
     setFont(dialogFont);
     buildMenus();
@@ -74,14 +99,16 @@ frmMain::frmMain(NirvexMain& app, QWidget* parent)
     buildTabOrder();
 
     tmrHidden = new IntervalTimer(this);
+    tmrHidden->setObjectName(QStringLiteral("tmrHidden"));
     tmrHidden->setInterval(500);
     tmrHidden->setEnabled(true);
     connect(tmrHidden, &IntervalTimer::Timer, this, &frmMain::tmrHidden_Timer);
     tmrSer = new IntervalTimer(this);
-    tmrDest = new IntervalTimer(this);
+    tmrSer->setObjectName(QStringLiteral("tmrSer"));
     buildSerialRelay();
     buildLanLink();
-    Menus = new MenuCommands(*this);
+    // The remaining menu commands (help, version information, hidden placeholders).
+    new MenuCommands(*this);
 
     resize(Twips::toPixels(10590, dpi),
            Twips::toPixels(7050, dpi) + menuBar()->sizeHint().height());
@@ -99,62 +126,62 @@ void frmMain::installFontSubstitutions()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"));
-        QFont::insertSubstitution(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"));
+        QFont::insertSubstitution(UiText::ProportionalFont, QStringLiteral("IPAPGothic"));
+        QFont::insertSubstitution(UiText::FixedFont, QStringLiteral("IPAGothic"));
     });
 }
 
 void frmMain::buildMenus()
 {
-    auto item = [](QMenu* menu, const QString& caption, bool visible) {
+    auto item = [](QMenu* menu, const char* name, const QString& caption, bool visible) {
         QAction* action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
         action->setVisible(visible);
         return action;
     };
-    auto bar = [](QMenu* menu, bool visible) {
-        QAction* action = menu->addSeparator();
-        action->setVisible(visible);
-        return action;
-    };
+    auto bar = [](QMenu* menu, bool visible) { menu->addSeparator()->setVisible(visible); };
 
-    fileMenu = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
-    mnuFile = fileMenu->menuAction();
-    mnuFileNew = item(fileMenu, QStringLiteral("新規作成(&N)"), false);
+    QMenu* fileMenu = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
+    mnuFileNew = item(fileMenu, "mnuFileNew", QStringLiteral("新規作成(&N)"), false);
     mnuFileNew->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    mnuFileOpen = item(fileMenu, QStringLiteral("開く(&O)..."), false);
-    mnuFileClose = item(fileMenu, QStringLiteral("閉じる(&C)"), false);
-    mnuFileBar0 = bar(fileMenu, false);
-    mnuFileSave = item(fileMenu, QStringLiteral("上書き保存(&S)"), false);
-    mnuFileSaveAs = item(fileMenu, QStringLiteral("名前を付けて保存(&A)..."), false);
-    mnuFileBar1 = bar(fileMenu, false);
-    mnuFileProperties = item(fileMenu, QStringLiteral("ﾌﾟﾛﾊﾟﾃｨ(&I)"), false);
-    mnuFileBar2 = bar(fileMenu, false);
-    mnuFilePageSetup = item(fileMenu, QStringLiteral("ﾍﾟｰｼﾞ設定(&U)..."), false);
-    mnuFilePrintPreview = item(fileMenu, QStringLiteral("印刷ﾌﾟﾚﾋﾞｭｰ(&V)"), false);
-    mnuFilePrint = item(fileMenu, QStringLiteral("印刷(&P)..."), false);
-    mnuFileBar3 = bar(fileMenu, false);
-    for (QAction*& mru : mnuFileMRU)
-        mru = item(fileMenu, QString(), false);
-    mnuFileBar5 = bar(fileMenu, false);
-    mnuFileExit = item(fileMenu, QStringLiteral("終了(&X)"), true);
+    mnuFileOpen = item(fileMenu, "mnuFileOpen", QStringLiteral("開く(&O)..."), false);
+    mnuFileClose = item(fileMenu, "mnuFileClose", QStringLiteral("閉じる(&C)"), false);
+    bar(fileMenu, false);
+    mnuFileSave = item(fileMenu, "mnuFileSave", QStringLiteral("上書き保存(&S)"), false);
+    mnuFileSaveAs =
+        item(fileMenu, "mnuFileSaveAs", QStringLiteral("名前を付けて保存(&A)..."), false);
+    bar(fileMenu, false);
+    mnuFileProperties = item(fileMenu, "mnuFileProperties", QStringLiteral("ﾌﾟﾛﾊﾟﾃｨ(&I)"), false);
+    bar(fileMenu, false);
+    mnuFilePageSetup =
+        item(fileMenu, "mnuFilePageSetup", QStringLiteral("ﾍﾟｰｼﾞ設定(&U)..."), false);
+    mnuFilePrintPreview =
+        item(fileMenu, "mnuFilePrintPreview", QStringLiteral("印刷ﾌﾟﾚﾋﾞｭｰ(&V)"), false);
+    mnuFilePrint = item(fileMenu, "mnuFilePrint", QStringLiteral("印刷(&P)..."), false);
+    bar(fileMenu, false);
+    // Three recent-file items that never get a caption.
+    for (int i = 1; i <= 3; ++i)
+        fileMenu->addAction(QString())->setVisible(false);
+    bar(fileMenu, false);
+    mnuFileExit = item(fileMenu, "mnuFileExit", QStringLiteral("終了(&X)"), true);
 
-    viewMenu = menuBar()->addMenu(QStringLiteral("表示(&V)"));
-    mnuView = viewMenu->menuAction();
-    mnuViewStatusBar = item(viewMenu, QStringLiteral("ｽﾃｰﾀｽ ﾊﾞｰ(&B)"), true);
+    QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    mnuViewStatusBar = item(viewMenu, "mnuViewStatusBar", QStringLiteral("ｽﾃｰﾀｽ ﾊﾞｰ(&B)"), true);
     mnuViewStatusBar->setCheckable(true);
     mnuViewStatusBar->setChecked(true);
-    mnuViewFlipList = item(viewMenu, QStringLiteral("接続一覧"), true);
+    mnuViewFlipList = item(viewMenu, "mnuViewFlipList", UiText::ConnectionList, true);
     mnuViewFlipList->setEnabled(false);
-    mnuViewBar0 = bar(viewMenu, false);
-    mnuViewRefresh = item(viewMenu, QStringLiteral("最新の情報に更新(&R)"), false);
-    mnuViewOptions = item(viewMenu, QStringLiteral("ｵﾌﾟｼｮﾝ(&O)..."), false);
+    bar(viewMenu, false);
+    mnuViewRefresh =
+        item(viewMenu, "mnuViewRefresh", QStringLiteral("最新の情報に更新(&R)"), false);
+    mnuViewOptions = item(viewMenu, "mnuViewOptions", QStringLiteral("ｵﾌﾟｼｮﾝ(&O)..."), false);
 
-    helpMenu = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
-    mnuHelp = helpMenu->menuAction();
-    mnuHelpContents = item(helpMenu, QStringLiteral("目次(&C)"), true);
-    mnuHelpSearchForHelpOn = item(helpMenu, QStringLiteral("ﾄﾋﾟｯｸの検索(&S)..."), false);
-    mnuHelpBar0 = bar(helpMenu, true);
-    mnuHelpAbout = item(helpMenu, QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), true);
+    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    mnuHelpContents = item(helpMenu, "mnuHelpContents", QStringLiteral("目次(&C)"), true);
+    mnuHelpSearchForHelpOn =
+        item(helpMenu, "mnuHelpSearchForHelpOn", QStringLiteral("ﾄﾋﾟｯｸの検索(&S)..."), false);
+    bar(helpMenu, true);
+    mnuHelpAbout = item(helpMenu, "mnuHelpAbout", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), true);
 
     // Choosing a checkable action has already flipped its check mark; the click handler
     // flips it itself, so put it back first.
@@ -174,7 +201,7 @@ void frmMain::place(QWidget* widget, double left, double top, double width, doub
 QLabel* frmMain::makeLabel(int index, QWidget* parent, const QString& text, double left, double top,
                            double width, double height)
 {
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    QFont font(UiText::ProportionalFont);
     font.setPointSize(12);
     font.setWeight(QFont::Normal);
 
@@ -183,38 +210,42 @@ QLabel* frmMain::makeLabel(int index, QWidget* parent, const QString& text, doub
     label->setFont(font);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place(label, left, top, width, height);
-    lblText[size_t(index)] = label;
     return label;
 }
 
-DropDownComboBox* frmMain::makeList(QWidget* parent, double left, double top)
+DropDownComboBox* frmMain::makeList(QWidget* parent, const char* name, double left, double top)
 {
     auto* combo = new DropDownComboBox(parent);
+    combo->setObjectName(QLatin1String(name));
     combo->setEditable(false);
     place(combo, left, top, 1575, 300);
     return combo;
 }
 
-QLineEdit* frmMain::makeText(QWidget* parent, const QString& text, double left, double top,
-                             double width)
+QLineEdit* frmMain::makeText(QWidget* parent, const char* name, const QString& text, double left,
+                             double top, double width)
 {
     auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(QLatin1String(name));
     place(edit, left, top, width, 270);
     return edit;
 }
 
-QRadioButton* frmMain::makeOption(QWidget* parent, const QString& caption, double left, double top,
-                                  double width)
+QRadioButton* frmMain::makeOption(QWidget* parent, const char* name, const QString& caption,
+                                  double left, double top, double width)
 {
     auto* option = new QRadioButton(caption, parent);
+    option->setObjectName(QLatin1String(name));
     option->setAutoExclusive(true);
     place(option, left, top, width, 255);
     return option;
 }
 
-QGroupBox* frmMain::makeFrame(QWidget* parent, double left, double top, double width, double height)
+QGroupBox* frmMain::makeFrame(QWidget* parent, const char* name, double left, double top,
+                              double width, double height)
 {
     auto* frame = new QGroupBox(parent);
+    frame->setObjectName(QLatin1String(name));
     place(frame, left, top, width, height);
     return frame;
 }
@@ -226,41 +257,38 @@ void frmMain::buildControls()
     setCentralWidget(clientArea);
 
     picMon = new QFrame(clientArea);
+    picMon->setObjectName(QStringLiteral("picMon"));
     picMon->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picMon->setLineWidth(2);
     place(picMon, 120, 2280, 9615, 1935);
 
     vsMon = new QScrollBar(Qt::Vertical, clientArea);
+    vsMon->setObjectName(QStringLiteral("vsMon"));
     place(vsMon, 9840, 2280, 255, 4215);
     vsMon->hide();
 
     cmdRun = new ColorButton(clientArea);
+    cmdRun->setObjectName(QStringLiteral("cmdRun"));
     cmdRun->setText(QStringLiteral("<=接続=>"));
-    cmdRun->setBackColor(BgrColor::toQColor(0x00C0C0FF));
+    cmdRun->setBackColor(UiColors::RunIdle);
     cmdRun->setToolTip(QStringLiteral("転送を開始/終了します。"));
     place(cmdRun, 3600, 720, 975, 615);
 
     // Source port.
-    frmSer = makeFrame(clientArea, 120, 0, 3375, 2175);
+    frmSer = makeFrame(clientArea, "frmSer", 120, 0, 3375, 2175);
     frmSer->setToolTip(QStringLiteral("転送元のシリアルポート"));
-    frmSer->setProperty("HelpContextID", 10016);
-    cmbStopBits = makeList(frmSer, 1680, 1680);
+    cmbStopBits = makeList(frmSer, "cmbStopBits", 1680, 1680);
     cmbStopBits->setToolTip(QStringLiteral("転送もとのストップビット数"));
-    cmbStopBits->setProperty("HelpContextID", 10015);
-    cmbBits = makeList(frmSer, 1680, 1320);
+    cmbBits = makeList(frmSer, "cmbBits", 1680, 1320);
     cmbBits->setToolTip(QStringLiteral("転送もとのビット数"));
-    cmbBits->setProperty("HelpContextID", 10014);
-    cmbParity = makeList(frmSer, 1680, 960);
+    cmbParity = makeList(frmSer, "cmbParity", 1680, 960);
     fillList(cmbParity, parityItems);
     cmbParity->setToolTip(QStringLiteral("転送もとのパリティ"));
-    cmbParity->setProperty("HelpContextID", 10013);
-    cmbBPS = makeList(frmSer, 1680, 600);
+    cmbBPS = makeList(frmSer, "cmbBPS", 1680, 600);
     fillList(cmbBPS, speedItems);
     cmbBPS->setToolTip(QStringLiteral("転送もとの通信速度"));
-    cmbBPS->setProperty("HelpContextID", 10012);
-    cmbComPort = makeList(frmSer, 1680, 240);
+    cmbComPort = makeList(frmSer, "cmbComPort", 1680, 240);
     cmbComPort->setToolTip(QStringLiteral("転送元シリアルポート"));
-    cmbComPort->setProperty("HelpContextID", 10011);
     makeLabel(4, frmSer, QStringLiteral("ストップビット"), 240, 1680, 1335, 255);
     makeLabel(3, frmSer, QStringLiteral("ビット"), 240, 1320, 1335, 375);
     makeLabel(2, frmSer, QStringLiteral("パリティ"), 240, 960, 1335, 375);
@@ -268,122 +296,87 @@ void frmMain::buildControls()
     makeLabel(0, frmSer, QStringLiteral("ポート"), 240, 240, 615, 375);
 
     // Destination.
-    frmDest = makeFrame(clientArea, 4680, 0, 5655, 2175);
+    frmDest = makeFrame(clientArea, "frmDest", 4680, 0, 5655, 2175);
 
     lblRecv = new TagLabel(clientArea);
+    lblRecv->setObjectName(QStringLiteral("lblRecv"));
     lblRecv->setText(QStringLiteral("=====>"));
-    lblRecv->setBackColor(BgrColor::toQColor(0x00004000));
-    lblRecv->setForeColor(BgrColor::toQColor(0x00000000));
+    lblRecv->setBackColor(UiColors::GreenDark);
     lblRecv->Tag = QStringLiteral("2");
     lblRecv->setToolTip(QStringLiteral("転送元から先への送信"));
     place(lblRecv, 3600, 240, 975, 255);
     lblSend = new TagLabel(clientArea);
+    lblSend->setObjectName(QStringLiteral("lblSend"));
     lblSend->setText(QStringLiteral("<====="));
-    lblSend->setBackColor(BgrColor::toQColor(0x00000040));
-    lblSend->setForeColor(BgrColor::toQColor(0x00000000));
+    lblSend->setBackColor(UiColors::RedDark);
     lblSend->Tag = QStringLiteral("1");
     lblSend->setToolTip(QStringLiteral("転送先から元への送信"));
     place(lblSend, 3600, 1560, 975, 255);
     for (TagLabel* lamp : {lblRecv, lblSend}) {
+        lamp->setForeColor(UiColors::LampText);
         lamp->setAlignment(Qt::AlignCenter);
         lamp->setFrameStyle(QFrame::Box | QFrame::Plain);
         lamp->setLineWidth(1);
     }
 
-    optLan = makeOption(frmDest, QStringLiteral("Lan"), 120, 1200, 975);
-    optSerial = makeOption(frmDest, QStringLiteral("シリアル"), 120, 720, 975);
+    optLan = makeOption(frmDest, "optLan", QStringLiteral("Lan"), 120, 1200, 975);
+    optSerial = makeOption(frmDest, "optSerial", QStringLiteral("シリアル"), 120, 720, 975);
 
-    frmSerial = makeFrame(frmDest, 1200, 120, 4335, 1935);
-    cmbComPort2 = makeList(frmSerial, 1680, 120);
-    cmbBPS2 = makeList(frmSerial, 1680, 480);
+    frmSerial = makeFrame(frmDest, "frmSerial", 1200, 120, 4335, 1935);
+    cmbComPort2 = makeList(frmSerial, "cmbComPort2", 1680, 120);
+    cmbBPS2 = makeList(frmSerial, "cmbBPS2", 1680, 480);
     fillList(cmbBPS2, speedItems);
-    cmbParity2 = makeList(frmSerial, 1680, 840);
+    cmbParity2 = makeList(frmSerial, "cmbParity2", 1680, 840);
     fillList(cmbParity2, parityItems);
-    cmbBits2 = makeList(frmSerial, 1680, 1200);
-    cmbStopBits2 = makeList(frmSerial, 1680, 1560);
+    cmbBits2 = makeList(frmSerial, "cmbBits2", 1680, 1200);
+    cmbStopBits2 = makeList(frmSerial, "cmbStopBits2", 1680, 1560);
     makeLabel(9, frmSerial, QStringLiteral("ポート"), 240, 120, 615, 375);
     makeLabel(8, frmSerial, QStringLiteral("速度"), 240, 480, 1335, 375);
     makeLabel(7, frmSerial, QStringLiteral("パリティ"), 240, 840, 1335, 375);
     makeLabel(6, frmSerial, QStringLiteral("ビット"), 240, 1200, 1335, 375);
     makeLabel(5, frmSerial, QStringLiteral("ストップビット"), 240, 1560, 1335, 255);
 
-    frmLan = makeFrame(frmDest, 1200, 120, 4335, 1935);
+    frmLan = makeFrame(frmDest, "frmLan", 1200, 120, 4335, 1935);
     frmLan->hide();
-    optHost = makeOption(frmLan, QStringLiteral("ホスト"), 120, 960, 1215);
-    optClient = makeOption(frmLan, QStringLiteral("クライアント"), 120, 600, 1215);
-    optServer = makeOption(frmLan, QStringLiteral("サーバー"), 120, 240, 1215);
+    optHost = makeOption(frmLan, "optHost", QStringLiteral("ホスト"), 120, 960, 1215);
+    optClient = makeOption(frmLan, "optClient", QStringLiteral("クライアント"), 120, 600, 1215);
+    optServer = makeOption(frmLan, "optServer", QStringLiteral("サーバー"), 120, 240, 1215);
 
-    frmClient = makeFrame(frmLan, 1440, 120, 2775, 1695);
+    frmClient = makeFrame(frmLan, "frmClient", 1440, 120, 2775, 1695);
     cmbDest = new DropDownComboBox(frmClient);
+    cmbDest->setObjectName(QStringLiteral("cmbDest"));
     cmbDest->setEditable(true);
     cmbDest->setInsertPolicy(QComboBox::NoInsert);
     // Earlier destinations are offered in a popup, never written into the typed text, and only
     // an exact match selects a list entry.
     cmbDest->completer()->setCompletionMode(QCompleter::PopupCompletion);
     cmbDest->completer()->setCaseSensitivity(Qt::CaseSensitive);
-    cmbDest->setEditText(QStringLiteral("127.0.0.1"));
+    cmbDest->setEditText(UiText::DefaultDestination);
     place(cmbDest, 120, 600, 2535, 300);
-    txtServerPort = makeText(frmClient, QStringLiteral("1000"), 1560, 960, 615);
+    txtServerPort = makeText(frmClient, "txtServerPort", UiText::DefaultPort, 1560, 960, 615);
     makeLabel(12, frmClient, QStringLiteral("接続先"), 120, 240, 1455, 255);
     makeLabel(11, frmClient, QStringLiteral("接続先ポート"), 120, 960, 1455, 255);
 
-    frmHost = makeFrame(frmLan, 1440, 120, 2775, 1695);
-    txtKey = makeText(frmHost, QStringLiteral("Vorm"), 720, 600, 1935);
+    frmHost = makeFrame(frmLan, "frmHost", 1440, 120, 2775, 1695);
+    txtKey = makeText(frmHost, "txtKey", UiText::DefaultHostKey, 720, 600, 1935);
     txtKey->setEchoMode(QLineEdit::Normal);
-    txtID = makeText(frmHost, QStringLiteral("Guest"), 720, 240, 1935);
+    txtID = makeText(frmHost, "txtID", UiText::DefaultHostId, 720, 240, 1935);
     makeLabel(14, frmHost, QStringLiteral("Key"), 120, 600, 495, 255);
     makeLabel(13, frmHost, QStringLiteral("ID"), 120, 240, 495, 255);
 
-    frmServer = makeFrame(frmLan, 1440, 120, 2775, 1695);
-    txtPort = makeText(frmServer, QStringLiteral("1000"), 1680, 240, 615);
+    frmServer = makeFrame(frmLan, "frmServer", 1440, 120, 2775, 1695);
+    txtPort = makeText(frmServer, "txtPort", UiText::DefaultPort, 1680, 240, 615);
     makeLabel(10, frmServer, QStringLiteral("待受けポート"), 120, 240, 1455, 255);
 
     shpLan = new ShapeLamp(frmLan);
-    shpLan->setFillColor(BgrColor::toQColor(0x00C0C0C0));
+    shpLan->setObjectName(QStringLiteral("shpLan"));
+    shpLan->setFillColor(UiColors::LanLampOff);
     place(shpLan, 600, 1440, 128, 128);
 
     sbStatusBar = new StatusBar(dpi, clientArea);
+    sbStatusBar->setObjectName(QStringLiteral("sbStatusBar"));
     place(sbStatusBar, 0, 6780, 10590, 270);
     sbStatusBar->raise();
-
-    const std::pair<QObject*, const char*> names[] = {
-        {sbStatusBar, "sbStatusBar"},
-        {picMon, "picMon"},
-        {vsMon, "vsMon"},
-        {cmdRun, "cmdRun"},
-        {frmSer, "frmSer"},
-        {cmbStopBits, "cmbStopBits"},
-        {cmbBits, "cmbBits"},
-        {cmbParity, "cmbParity"},
-        {cmbBPS, "cmbBPS"},
-        {cmbComPort, "cmbComPort"},
-        {frmDest, "frmDest"},
-        {lblRecv, "lblRecv"},
-        {lblSend, "lblSend"},
-        {optLan, "optLan"},
-        {optSerial, "optSerial"},
-        {frmSerial, "frmSerial"},
-        {cmbComPort2, "cmbComPort2"},
-        {cmbBPS2, "cmbBPS2"},
-        {cmbParity2, "cmbParity2"},
-        {cmbBits2, "cmbBits2"},
-        {cmbStopBits2, "cmbStopBits2"},
-        {frmLan, "frmLan"},
-        {optHost, "optHost"},
-        {optClient, "optClient"},
-        {optServer, "optServer"},
-        {frmClient, "frmClient"},
-        {cmbDest, "cmbDest"},
-        {txtServerPort, "txtServerPort"},
-        {frmHost, "frmHost"},
-        {txtKey, "txtKey"},
-        {txtID, "txtID"},
-        {frmServer, "frmServer"},
-        {txtPort, "txtPort"},
-        {shpLan, "shpLan"},
-    };
-    for (const auto& [object, name] : names)
-        object->setObjectName(QLatin1String(name));
 }
 
 void frmMain::buildSerialRelay()
@@ -520,6 +513,11 @@ void frmMain::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+void frmMain::ShowStatus(const QString& text)
+{
+    sbStatusBar->setPanelText(UiText::StatusKey, text);
+}
+
 void frmMain::AddLoadedWindow(QWidget* window)
 {
     if (window && window != this && !loadedWindows.contains(window))
@@ -585,7 +583,7 @@ void frmMain::previewKey(QWidget* receiver, QEvent* event)
         Qt::QueuedConnection);
 
     const auto* key = static_cast<const QKeyEvent*>(event);
-    Form_KeyDown(KeyCodeFromQt(key->key()), ShiftStateFromQt(key->modifiers()));
+    Form_KeyDown(keyCodeFromQt(key->key()), shiftStateFromQt(key->modifiers()));
 }
 
 void frmMain::Form_KeyDown(int keyCode, int shift)
@@ -610,74 +608,7 @@ void frmMain::tmrHidden_Timer()
 
 void frmMain::SendList(bool all)
 {
-    emit sendListRequested(all);
     if (app.ListForm)
         app.ListForm->SendList(all, app.DestMode, wsocServer, wsocLan,
                                [this](bool everything) { Lan.SendListRequest(everything); });
-}
-
-int frmMain::KeyCodeFromQt(int qtKey)
-{
-    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
-        return 112 + (qtKey - Qt::Key_F1);
-    if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9))
-        return qtKey;
-    switch (qtKey) {
-    case Qt::Key_Backspace:
-        return 8;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        return 9;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    case Qt::Key_Shift:
-        return 16;
-    case Qt::Key_Control:
-        return 17;
-    case Qt::Key_Alt:
-        return 18;
-    case Qt::Key_Pause:
-        return 19;
-    case Qt::Key_CapsLock:
-        return 20;
-    case Qt::Key_Escape:
-        return 27;
-    case Qt::Key_Space:
-        return 32;
-    case Qt::Key_PageUp:
-        return 33;
-    case Qt::Key_PageDown:
-        return 34;
-    case Qt::Key_End:
-        return 35;
-    case Qt::Key_Home:
-        return 36;
-    case Qt::Key_Left:
-        return 37;
-    case Qt::Key_Up:
-        return 38;
-    case Qt::Key_Right:
-        return 39;
-    case Qt::Key_Down:
-        return 40;
-    case Qt::Key_Insert:
-        return 45;
-    case Qt::Key_Delete:
-        return 46;
-    default:
-        return 0;
-    }
-}
-
-int frmMain::ShiftStateFromQt(Qt::KeyboardModifiers modifiers)
-{
-    int shift = 0;
-    if (modifiers & Qt::ShiftModifier)
-        shift |= 1;
-    if (modifiers & Qt::ControlModifier)
-        shift |= 2;
-    if (modifiers & Qt::AltModifier)
-        shift |= 4;
-    return shift;
 }

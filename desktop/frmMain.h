@@ -7,7 +7,6 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
-#include <array>
 #include <cstdint>
 
 class MenuCommands;
@@ -23,7 +22,6 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QMenu;
 class QRadioButton;
 class QScrollBar;
 class SerialPortControl;
@@ -33,70 +31,103 @@ class SocketControl;
 // and status bar, laid out in twips on a client area below the menu bar.
 class frmMain : public QMainWindow {
     Q_OBJECT
+    // Steps of this window's load and unload that keep its values in the profile.
+    friend class MainSettings;
+    // This window's menu command handlers.
+    friend class MenuCommands;
+    // The relay and LAN handlers, which still work on this window's controls.
+    friend class SerialRelay;
+    friend class LanLink;
+
 public:
     explicit frmMain(NirvexMain& app, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // The load handler: restores the window's place and size and fills the fixed lists.
     void Load();
-    // Lays out the monitor area and its scroll bar for the current client area size.
-    void Form_Resize();
-    // Stores the window's geometry and closes the other windows of this copy.
-    void Form_Unload();
     // Stores everything Form_Unload stores, the other windows' values included, without
     // closing or otherwise touching a window: for a process that ends without its windows
     // being closed (a lost display). Does nothing once Form_Unload has run.
     void StoreWithoutClosing();
-    // keyCode: Windows virtual-key code; shift: 1 Shift, 2 Ctrl, 4 Alt.
-    void Form_KeyDown(int keyCode, int shift);
-    void tmrHidden_Timer();
-    void mnuViewStatusBar_Click();
-    // Shows or hides the connection list; all asks for the full list.
-    void SendList(bool all);
+    // Puts text on the status panel.
+    void ShowStatus(const QString& text);
 
     // A window that Form_Unload closes, latest first; the list holds no ownership.
     void AddLoadedWindow(QWidget* window);
 
-    QWidget* ClientArea() const { return clientArea; }
-    double Dpi() const { return dpi; }
-
-    // Windows virtual-key code of a Qt key (0 for keys without one) and the shift bit set.
-    static int KeyCodeFromQt(int qtKey);
-    static int ShiftStateFromQt(Qt::KeyboardModifiers modifiers);
     // Maps the Windows Japanese font names to the IPA fonts; runs once per process.
     static void installFontSubstitutions();
 
     bool Authenticated = false;
 
-    // Menu bar.
-    QAction* mnuFile = nullptr;
+    // Timer of the source port's bursts.
+    IntervalTimer* tmrSer = nullptr;
+
+    // Serial ports: source and destination.
+    SerialPortControl* comSer = nullptr;
+    SerialPortControl* comDest = nullptr;
+
+    // Sockets of the LAN link: listening or connecting, and the accepted peer of the server role.
+    SocketControl* wsocLan = nullptr;
+    SocketControl* wsocServer = nullptr;
+
+    // The LAN link and the serial relay that work on these controls.
+    LanLink Lan;
+    SerialRelay Relay;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Stores the window's values and geometry and closes the other windows of this copy.
+    void Form_Unload();
+    // Shows or hides the connection list; all asks for the full list.
+    void SendList(bool all);
+    // Lays out the monitor area and its scroll bar for the current client area size.
+    void Form_Resize();
+    // keyCode: Windows virtual-key code; shift: 1 Shift, 2 Ctrl, 4 Alt.
+    void Form_KeyDown(int keyCode, int shift);
+    void tmrHidden_Timer();
+    void mnuViewStatusBar_Click();
+
+    void buildMenus();
+    void buildControls();
+    void buildSerialRelay();
+    void buildLanLink();
+    void buildTabOrder();
+    void place(QWidget* widget, double left, double top, double width, double height) const;
+    QLabel* makeLabel(int index, QWidget* parent, const QString& text, double left, double top,
+                      double width, double height);
+    DropDownComboBox* makeList(QWidget* parent, const char* name, double left, double top);
+    QLineEdit* makeText(QWidget* parent, const char* name, const QString& text, double left,
+                        double top, double width);
+    QRadioButton* makeOption(QWidget* parent, const char* name, const QString& caption, double left,
+                             double top, double width);
+    QGroupBox* makeFrame(QWidget* parent, const char* name, double left, double top, double width,
+                         double height);
+    void dockStatusBar();
+    void previewKey(QWidget* receiver, QEvent* event);
+    void unload(bool closeWindows);
+
+    // Menu items; the separators and empty recent-file items have no member.
     QAction* mnuFileNew = nullptr;
     QAction* mnuFileOpen = nullptr;
     QAction* mnuFileClose = nullptr;
-    QAction* mnuFileBar0 = nullptr;
     QAction* mnuFileSave = nullptr;
     QAction* mnuFileSaveAs = nullptr;
-    QAction* mnuFileBar1 = nullptr;
     QAction* mnuFileProperties = nullptr;
-    QAction* mnuFileBar2 = nullptr;
     QAction* mnuFilePageSetup = nullptr;
     QAction* mnuFilePrintPreview = nullptr;
     QAction* mnuFilePrint = nullptr;
-    QAction* mnuFileBar3 = nullptr;
-    // Recent-file items 1 to 3 at indices 0 to 2.
-    std::array<QAction*, 3> mnuFileMRU{};
-    QAction* mnuFileBar5 = nullptr;
     QAction* mnuFileExit = nullptr;
-    QAction* mnuView = nullptr;
     QAction* mnuViewStatusBar = nullptr;
     QAction* mnuViewFlipList = nullptr;
-    QAction* mnuViewBar0 = nullptr;
     QAction* mnuViewRefresh = nullptr;
     QAction* mnuViewOptions = nullptr;
-    QAction* mnuHelp = nullptr;
     QAction* mnuHelpContents = nullptr;
     QAction* mnuHelpSearchForHelpOn = nullptr;
-    QAction* mnuHelpBar0 = nullptr;
     QAction* mnuHelpAbout = nullptr;
 
     // Client area controls.
@@ -110,7 +141,6 @@ public:
     DropDownComboBox* cmbParity = nullptr;
     DropDownComboBox* cmbBPS = nullptr;
     DropDownComboBox* cmbComPort = nullptr;
-    std::array<QLabel*, 15> lblText{};
     QGroupBox* frmDest = nullptr;
     TagLabel* lblRecv = nullptr;
     TagLabel* lblSend = nullptr;
@@ -135,60 +165,12 @@ public:
     QGroupBox* frmServer = nullptr;
     QLineEdit* txtPort = nullptr;
     ShapeLamp* shpLan = nullptr;
-
-    // Timers.
     IntervalTimer* tmrHidden = nullptr;
-    IntervalTimer* tmrSer = nullptr;
-    IntervalTimer* tmrDest = nullptr;
-
-    // Serial ports: source and destination.
-    SerialPortControl* comSer = nullptr;
-    SerialPortControl* comDest = nullptr;
-
-    // Sockets of the LAN link: listening or connecting, and the accepted peer of the server role.
-    SocketControl* wsocLan = nullptr;
-    SocketControl* wsocServer = nullptr;
-
-    // The LAN link and the serial relay that work on these controls.
-    LanLink Lan;
-    SerialRelay Relay;
-    // The remaining menu commands (help, version information, hidden placeholders).
-    MenuCommands* Menus = nullptr;
-
-signals:
-    void sendListRequested(bool all);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
-private:
-    void buildMenus();
-    void buildControls();
-    void buildSerialRelay();
-    void buildLanLink();
-    void buildTabOrder();
-    void place(QWidget* widget, double left, double top, double width, double height) const;
-    QLabel* makeLabel(int index, QWidget* parent, const QString& text, double left, double top,
-                      double width, double height);
-    DropDownComboBox* makeList(QWidget* parent, double left, double top);
-    QLineEdit* makeText(QWidget* parent, const QString& text, double left, double top,
-                        double width);
-    QRadioButton* makeOption(QWidget* parent, const QString& caption, double left, double top,
-                             double width);
-    QGroupBox* makeFrame(QWidget* parent, double left, double top, double width, double height);
-    void dockStatusBar();
-    void previewKey(QWidget* receiver, QEvent* event);
-    void unload(bool closeWindows);
 
     NirvexMain& app;
     WindowGeometry outerGeometry;
     double dpi = 96.0;
     QWidget* clientArea = nullptr;
-    QMenu* fileMenu = nullptr;
-    QMenu* viewMenu = nullptr;
-    QMenu* helpMenu = nullptr;
     QList<QPointer<QWidget>> loadedWindows;
     bool unloaded = false;
     // The key event last previewed and the widget it last reached, to skip its propagation.

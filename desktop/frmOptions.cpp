@@ -3,6 +3,7 @@
 #include "desktop/AppInfo.h"
 #include "desktop/InfoBox.h"
 #include "desktop/Twips.h"
+#include "desktop/UiText.h"
 #include "desktop/frmMain.h"
 
 #include <QApplication>
@@ -34,7 +35,7 @@ frmOptions::frmOptions(QWidget* owner)
     setModal(true);
     setWindowTitle(QStringLiteral("ｵﾌﾟｼｮﾝ"));
     setWindowIcon(AppInfo::icon());
-    QFont dialogFont(QStringLiteral("ＭＳ Ｐゴシック"));
+    QFont dialogFont(UiText::ProportionalFont);
     dialogFont.setPointSize(9);
     setFont(dialogFont);
     setFixedSize(Twips::toPixels(ClientWidth, dpi), Twips::toPixels(ClientHeight, dpi));

@@ -39,8 +39,6 @@ public:
     static QString okMessage();
     static QString applyMessage();
 
-    double Dpi() const { return dpi; }
-
     QTabBar* tbsOptions = nullptr;
     QPushButton* cmdOK = nullptr;
     QPushButton* cmdCancel = nullptr;

@@ -2,6 +2,7 @@
 
 #include "desktop/AppInfo.h"
 #include "desktop/Twips.h"
+#include "desktop/UiText.h"
 #include "desktop/frmMain.h"
 
 #include <QApplication>
@@ -56,7 +57,7 @@ frmSplash::frmSplash(QWidget* parent) : QFrame(parent, Qt::SplashScreen | Qt::Fr
     lblProductName->setObjectName(QStringLiteral("lblProductName"));
     lblPlatform = makeLabel(QStringLiteral("ﾌﾟﾗｯﾄﾌｫｰﾑ"), 5400, 2400, 1605, 315, 15.75, true, right);
     lblPlatform->setObjectName(QStringLiteral("lblPlatform"));
-    lblVersion = makeLabel(QStringLiteral("ﾊﾞｰｼﾞｮﾝ"), 6105, 2760, 900, 240, 12, true, right);
+    lblVersion = makeLabel(UiText::VersionCaption, 6105, 2760, 900, 240, 12, true, right);
     lblVersion->setObjectName(QStringLiteral("lblVersion"));
     for (QLabel* label : {lblProductName, lblPlatform, lblVersion}) {
         label->setProperty(AutoSizeProperty, true);
@@ -66,8 +67,7 @@ frmSplash::frmSplash(QWidget* parent) : QFrame(parent, Qt::SplashScreen | Qt::Fr
     lblLicenseTo->setObjectName(QStringLiteral("lblLicenseTo"));
     lblCopyright = makeLabel(AppInfo::copyright(), 3870, 3120, 3255, 255, 8.25, false, left);
     lblCopyright->setObjectName(QStringLiteral("lblCopyright"));
-    lblWarning[0] = makeLabel(QStringLiteral("このソフトはカンパウェアです。"), 240, 3720, 5535,
-                              195, 8.25, false, left);
+    lblWarning[0] = makeLabel(UiText::Donationware, 240, 3720, 5535, 195, 8.25, false, left);
     lblWarning[1] = makeLabel(QStringLiteral("よろしければ、カンパをお願いいたします。"), 240, 3960,
                               5535, 195, 8.25, false, left);
     lblWarning[0]->setObjectName(QStringLiteral("lblWarning_0"));
@@ -79,7 +79,7 @@ frmSplash::frmSplash(QWidget* parent) : QFrame(parent, Qt::SplashScreen | Qt::Fr
 QLabel* frmSplash::makeLabel(const QString& text, double left, double top, double width,
                              double height, double points, bool bold, Qt::Alignment alignment)
 {
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    QFont font(UiText::ProportionalFont);
     font.setPointSizeF(points);
     font.setBold(bold);
     auto* label = new QLabel(text, fraMainFrame);

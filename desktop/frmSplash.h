@@ -20,9 +20,6 @@ public:
     // long work without serving events.
     void showNow();
 
-    QWidget* ClientArea() const { return clientArea; }
-    double Dpi() const { return dpi; }
-
     QGroupBox* fraMainFrame = nullptr;
     QLabel* picLogo = nullptr;
     QLabel* lblProductName = nullptr;

@@ -167,7 +167,6 @@ bool ChmFile::open(const QString& path)
         return false;
     filePath = info.absoluteFilePath();
     readSystem();
-    readContextMap();
     return true;
 }
 
@@ -180,7 +179,6 @@ void ChmFile::close()
     systemDefaultTopic.clear();
     contentsFile.clear();
     fileTitle.clear();
-    contextTopics.clear();
 }
 
 std::optional<QByteArray> ChmFile::read(const QString& objectPath) const
@@ -247,36 +245,6 @@ void ChmFile::readSystem()
     }
 }
 
-void ChmFile::readContextMap()
-{
-    const std::optional<QByteArray> map = read(QStringLiteral("/#IVB"));
-    const std::optional<QByteArray> strings = read(QStringLiteral("/#STRINGS"));
-    if (!map || !strings || map->size() < 4)
-        return;
-    // A 4-byte byte count, then pairs of a context number and an offset into #STRINGS.
-    const quint32 declared = qFromLittleEndian<quint32>(map->constData());
-    const qsizetype end = 4 + std::min<qsizetype>(declared, map->size() - 4);
-    for (qsizetype pos = 4; pos + 8 <= end; pos += 8) {
-        const quint32 id = qFromLittleEndian<quint32>(map->constData() + pos);
-        const quint32 offset = qFromLittleEndian<quint32>(map->constData() + pos + 4);
-        if (offset >= quint32(strings->size()) || contextTopics.contains(id))
-            continue;
-        const QString reference = topicReference(decodeText(cutAtZero(strings->mid(offset))));
-        // Some compilers store the page's path on the build machine: drop leading folders until
-        // the rest names a page of the file.
-        QStringList parts = withoutFragment(reference).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        const QString fragment = reference.mid(withoutFragment(reference).size());
-        while (!parts.isEmpty()) {
-            const QString candidate = QLatin1Char('/') + parts.join(QLatin1Char('/'));
-            if (contains(candidate)) {
-                contextTopics.insert(id, candidate + fragment);
-                break;
-            }
-            parts.removeFirst();
-        }
-    }
-}
-
 QString ChmFile::defaultTopic() const
 {
     if (!systemDefaultTopic.isEmpty() && contains(withoutFragment(systemDefaultTopic)))
@@ -298,11 +266,6 @@ QList<ChmFile::Topic> ChmFile::contents() const
         return {};
     const std::optional<QByteArray> hhc = read(withoutFragment(contentsFile));
     return hhc ? parseContents(*hhc) : QList<Topic>();
-}
-
-QString ChmFile::topicForContext(uint32_t contextId) const
-{
-    return contextTopics.value(contextId);
 }
 
 QString ChmFile::normalisePath(const QString& path)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <cstdint>
@@ -9,8 +8,8 @@
 
 struct chmFile;
 
-// Read access to a compiled HTML help file: its pages and pictures, its default topic, its title,
-// its table of contents and its context number map.
+// Read access to a compiled HTML help file: its pages and pictures, its default topic, its title
+// and its table of contents.
 class ChmFile {
 public:
     // Objects larger than this are refused rather than read into memory.
@@ -45,8 +44,6 @@ public:
     QString title() const { return fileTitle; }
     // The table of contents; empty when the file has none.
     QList<Topic> contents() const;
-    // The page for a context number of the file's map; empty when the number is not mapped.
-    QString topicForContext(uint32_t contextId) const;
 
     // An absolute object path: "/" first, "." and ".." resolved, never above the root.
     static QString normalisePath(const QString& path);
@@ -57,12 +54,10 @@ public:
 
 private:
     void readSystem();
-    void readContextMap();
 
     chmFile* handle = nullptr;
     QString filePath;
     QString systemDefaultTopic;
     QString contentsFile;
     QString fileTitle;
-    QHash<uint32_t, QString> contextTopics;
 };

@@ -139,15 +139,6 @@ bool HelpWindow::showTopic(const QString& objectPath)
     return true;
 }
 
-bool HelpWindow::showContextTopic(uint32_t contextId)
-{
-    const QString topic = helpFile.topicForContext(contextId);
-    if (!topic.isEmpty() && showTopic(topic))
-        return true;
-    const QString fallback = helpFile.defaultTopic();
-    return !fallback.isEmpty() && showTopic(fallback);
-}
-
 QString HelpWindow::currentTopic() const
 {
     if (!messageText.isEmpty() || !HelpBrowser::isHelpUrl(browser->source()))
@@ -234,12 +225,4 @@ HelpWindow* HelpWindow::windowFor(QWidget* owner, const QString& chmPath)
 HelpWindow* HelpWindow::showContents(QWidget* owner, const QString& chmPath)
 {
     return windowFor(owner, chmPath);
-}
-
-HelpWindow* HelpWindow::showContext(QWidget* owner, const QString& chmPath, uint32_t contextId)
-{
-    HelpWindow* window = windowFor(owner, chmPath);
-    if (window->message().isEmpty())
-        window->showContextTopic(contextId);
-    return window;
 }

@@ -3,7 +3,6 @@
 #include "helpviewer/ChmFile.h"
 
 #include <QDialog>
-#include <cstdint>
 
 class HelpBrowser;
 class QToolButton;
@@ -22,8 +21,6 @@ public:
     bool openFile(const QString& chmPath);
     // Shows a page of the open file, such as "/lamps.html#lan"; false when it is not there.
     bool showTopic(const QString& objectPath);
-    // Shows the page mapped to a context number, or the default topic when it has none.
-    bool showContextTopic(uint32_t contextId);
     // A clicked link: pages of the help file are shown here, web and mail addresses go to the
     // desktop's programs, anything else is ignored.
     void followLink(const QUrl& url);
@@ -31,8 +28,6 @@ public:
     // Opens the help window of owner at the default topic of chmPath; an open help window of
     // the same owner is reused and brought to the front. The window deletes itself when closed.
     static HelpWindow* showContents(QWidget* owner, const QString& chmPath);
-    // The same, at the page of a context number.
-    static HelpWindow* showContext(QWidget* owner, const QString& chmPath, uint32_t contextId);
 
     // The object shown, such as "/index.html"; empty while a message is shown instead.
     QString currentTopic() const;

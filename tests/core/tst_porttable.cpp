@@ -72,7 +72,7 @@ QStringList listOf(const QMap<int, QString>& entries)
 } // namespace
 
 // Numbering serial devices as COM ports and keeping the numbers in the profile.
-class PortTableTest : public QObject {
+class TestPortTable : public QObject {
     Q_OBJECT
 private slots:
     void numbering_data()
@@ -188,5 +188,5 @@ private slots:
     }
 };
 
-NIRVEX_TEST(PortTableTest)
+NIRVEX_TEST(TestPortTable)
 #include "tst_porttable.moc"

@@ -6,7 +6,7 @@
 #include <QTest>
 
 // Reading framing texts such as "9600,N,8,1", and the time of one character they give.
-class SerialFramingTest : public QObject {
+class TestSerialFraming : public QObject {
     Q_OBJECT
 private slots:
     void parse_data()
@@ -60,5 +60,5 @@ private slots:
     }
 };
 
-NIRVEX_TEST(SerialFramingTest)
+NIRVEX_TEST(TestSerialFraming)
 #include "tst_serialframing.moc"

@@ -44,7 +44,7 @@ struct Rig {
 
 // The serial port control: errors, events, data and modem lines on in-memory lines, and bytes,
 // framings and busy ports on real pseudo-terminals through QSerialPort.
-class SerialPortControlTest : public QObject {
+class TestSerialPortControl : public QObject {
     Q_OBJECT
 private slots:
     void openFailures_data()
@@ -261,5 +261,5 @@ private slots:
     }
 };
 
-NIRVEX_TEST(SerialPortControlTest)
+NIRVEX_TEST(TestSerialPortControl)
 #include "tst_serialportcontrol.moc"

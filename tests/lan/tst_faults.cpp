@@ -101,7 +101,7 @@ struct HostPeer {
 // Faults from outside while a relay runs: ports and peers that vanish, a relay host that dies
 // or refuses, and a peer that sends garbage. Each ends with a copy that is still there, says
 // so on the status panel, idles, and relays again after a stop and a start.
-class tst_Faults : public QObject {
+class TestFaults : public QObject {
     Q_OBJECT
 private slots:
     void cleanup()
@@ -129,11 +129,12 @@ private slots:
                                            std::make_unique<PtyPair>()};
         LanCopy c(pty[1]->slavePath(), 2);
         c.app.Ports.setEntry(2, pty[2]->slavePath());
-        c.w->optSerial->setChecked(true);
+        c.w->findChild<QRadioButton*>("optSerial")->setChecked(true);
         c.w->Relay.cmbComPort2_DropDown();
-        for (int i = 0; i < c.w->cmbComPort2->count(); ++i)
-            if (ExtractNumber(c.w->cmbComPort2->itemText(i)) == destination)
-                c.w->cmbComPort2->setCurrentIndex(i);
+        for (int i = 0; i < c.w->findChild<QComboBox*>("cmbComPort2")->count(); ++i)
+            if (ExtractNumber(c.w->findChild<QComboBox*>("cmbComPort2")->itemText(i)) ==
+                destination)
+                c.w->findChild<QComboBox*>("cmbComPort2")->setCurrentIndex(i);
         c.click();
         QCOMPARE(c.status(), started);
         QVERIFY(pty[1]->writeAll(sample(256 * 1024, 1)));
@@ -183,12 +184,12 @@ private slots:
             peer.reset();
             b = std::make_unique<PtyPair>();
             peer = std::make_unique<LanCopy>(b->slavePath(), 3 - role);
-            peer->w->txtPort->setText(port);
-            peer->w->txtServerPort->setText(port);
+            peer->w->findChild<QLineEdit*>("txtPort")->setText(port);
+            peer->w->findChild<QLineEdit*>("txtServerPort")->setText(port);
             peer->click();
         };
-        me.w->txtPort->setText(port);
-        me.w->txtServerPort->setText(port);
+        me.w->findChild<QLineEdit*>("txtPort")->setText(port);
+        me.w->findChild<QLineEdit*>("txtServerPort")->setText(port);
         role == 2 ? (startPeer(), me.click()) : (me.click(), startPeer());
         QTRY_VERIFY_WITH_TIMEOUT(me.lampOn() && peer->lampOn(), Patience);
         QVERIFY(a.writeAll(sample(256 * 1024, 4)));
@@ -230,7 +231,8 @@ private slots:
         QVERIFY(peer.login(hostPort));
         PtyPair a;
         LanCopy c(a.slavePath(), 3);
-        c.w->txtKey->setText(restart ? QStringLiteral("Right") : QStringLiteral("Vorm"));
+        c.w->findChild<QLineEdit*>("txtKey")->setText(restart ? QStringLiteral("Right")
+                                                              : QStringLiteral("Vorm"));
         c.w->Lan.setRelayHostEndpoint(QStringLiteral("127.0.0.1"), hostPort);
         c.click();
 
@@ -259,7 +261,7 @@ private slots:
 
         c.click();
         QVERIFY(!c.app.RelayRunning);
-        c.w->txtKey->setText(QStringLiteral("Right"));
+        c.w->findChild<QLineEdit*>("txtKey")->setText(QStringLiteral("Right"));
         c.click();
         QTRY_VERIFY_WITH_TIMEOUT(c.lampOn(), Patience);
         const QByteArray again = sample(8192, 8);
@@ -299,7 +301,7 @@ private slots:
         FakeSerialPort port(QStringLiteral("fake:faultsGarbage"));
         ScriptedPeer peer;
         LanCopy c(port.path(), 2);
-        c.w->txtServerPort->setText(QString::number(peer.port()));
+        c.w->findChild<QLineEdit*>("txtServerPort")->setText(QString::number(peer.port()));
         c.click();
         QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && peer.connected(), Patience);
         peer.send(text);
@@ -344,5 +346,5 @@ private:
     QTemporaryDir dir;
 };
 
-NIRVEX_TEST(tst_Faults)
+NIRVEX_TEST(TestFaults)
 #include "tst_faults.moc"

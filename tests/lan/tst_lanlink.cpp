@@ -79,14 +79,15 @@ private slots:
         QFETCH(QByteArray, written);
         FakeSerialPort port(QStringLiteral("fake:lanLines"));
         LanCopy c(port.path(), 1);
-        c.w->txtPort->setText("0");
+        c.w->findChild<QLineEdit*>("txtPort")->setText("0");
         if (open) {
             c.click();
             QVERIFY(port.isOpen());
         }
         c.w->Lan.ReceiveText(chunk);
         if (written.isEmpty())
-            QCOMPARE(c.w->lblSend->Tag, QStringLiteral("1")); // nothing went to the port
+            QCOMPARE(c.w->findChild<TagLabel*>("lblSend")->Tag,
+                     QStringLiteral("1")); // nothing went to the port
         QTRY_COMPARE_WITH_TIMEOUT(port.written(), written, Patience);
         QTEST(c.w->comSer->RTSEnable(), "rts");
         QTEST(c.w->comSer->DTREnable(), "dtr");
@@ -167,7 +168,7 @@ private slots:
         FakeSerialPort port(QStringLiteral("fake:lanStop"));
         ScriptedPeer peer;
         LanCopy c(port.path(), 2);
-        c.w->txtServerPort->setText(QString::number(peer.port()));
+        c.w->findChild<QLineEdit*>("txtServerPort")->setText(QString::number(peer.port()));
         c.click();
         QTRY_VERIFY_WITH_TIMEOUT(c.lampOn(), Patience);
         c.holdBurst();

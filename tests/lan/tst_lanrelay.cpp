@@ -46,10 +46,11 @@ struct LinkedCopies {
     LinkedCopies(const QString& serverSource, const QString& clientSource)
         : server(serverSource, 1), client(clientSource, 2)
     {
-        server.w->txtPort->setText(QStringLiteral("0"));
-        client.w->cmbDest->setEditText(QStringLiteral("127.0.0.1"));
+        server.w->findChild<QLineEdit*>("txtPort")->setText(QStringLiteral("0"));
+        client.w->findChild<QComboBox*>("cmbDest")->setEditText(QStringLiteral("127.0.0.1"));
         server.click();
-        client.w->txtServerPort->setText(QString::number(server.w->wsocLan->LocalPort()));
+        client.w->findChild<QLineEdit*>("txtServerPort")
+            ->setText(QString::number(server.w->wsocLan->LocalPort()));
         client.click();
     }
     bool up() const { return server.lampOn() && client.lampOn(); }
@@ -90,7 +91,7 @@ private slots:
         ScriptedPeer host;
         QTcpSocket peer;
         if (role == 1) {
-            c.w->txtPort->setText(QStringLiteral("0"));
+            c.w->findChild<QLineEdit*>("txtPort")->setText(QStringLiteral("0"));
             c.click();
             peer.connectToHost(QHostAddress::LocalHost, quint16(c.w->wsocLan->LocalPort()));
         } else {
@@ -146,7 +147,7 @@ private slots:
     {
         PtyPair a;
         LanCopy c(a.slavePath(), 1);
-        c.w->txtPort->setText(QStringLiteral("0"));
+        c.w->findChild<QLineEdit*>("txtPort")->setText(QStringLiteral("0"));
         c.click();
         const int port = c.w->wsocLan->LocalPort();
         QVERIFY(port > 0);

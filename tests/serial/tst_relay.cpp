@@ -51,12 +51,15 @@ struct Copy {
         w = std::make_unique<frmMain>(app);
         w->Load();
         w->Relay.Beep = [this] { ++beeps; };
-        w->optSerial->setChecked(true);
-        w->optClient->setChecked(true);
+        w->findChild<QRadioButton*>("optSerial")->setChecked(true);
+        w->findChild<QRadioButton*>("optClient")->setChecked(true);
         const QStringList texts{QStringLiteral("9600"), QStringLiteral("None"), QStringLiteral("8"),
                                 QStringLiteral("1")};
-        const QList<QComboBox*> pickers{w->cmbBPS,  w->cmbParity,  w->cmbBits,  w->cmbStopBits,
-                                        w->cmbBPS2, w->cmbParity2, w->cmbBits2, w->cmbStopBits2};
+        const QList<QComboBox*> pickers{
+            w->findChild<QComboBox*>("cmbBPS"),   w->findChild<QComboBox*>("cmbParity"),
+            w->findChild<QComboBox*>("cmbBits"),  w->findChild<QComboBox*>("cmbStopBits"),
+            w->findChild<QComboBox*>("cmbBPS2"),  w->findChild<QComboBox*>("cmbParity2"),
+            w->findChild<QComboBox*>("cmbBits2"), w->findChild<QComboBox*>("cmbStopBits2")};
         for (int i = 0; i < pickers.size(); ++i)
             pickers[i]->setCurrentText(texts[i % 4]);
         w->show();
@@ -64,14 +67,15 @@ struct Copy {
     // Selects the picker items of these port numbers.
     void ports(int source, int destination)
     {
-        for (auto [c, n] : {std::pair{w->cmbComPort, source}, {w->cmbComPort2, destination}}) {
+        for (auto [c, n] : {std::pair{w->findChild<QComboBox*>("cmbComPort"), source},
+                            {w->findChild<QComboBox*>("cmbComPort2"), destination}}) {
             c->setCurrentIndex(-1);
             for (int i = 0; i < c->count(); ++i)
                 if (ExtractNumber(c->itemText(i)) == n)
                     c->setCurrentIndex(i);
         }
     }
-    void click() { QTest::mouseClick(w->cmdRun, Qt::LeftButton); }
+    void click() { QTest::mouseClick(w->findChild<QPushButton*>("cmdRun"), Qt::LeftButton); }
     // Opens and closes a picker's list as the user would.
     static void dropDown(QComboBox* picker)
     {
@@ -80,16 +84,19 @@ struct Copy {
     }
     // Keeps the source timer from ending the burst until its interval is set again.
     void holdBurst() { w->tmrSer->setInterval(3600 * 1000); }
-    QString status() const { return w->sbStatusBar->panelText(QStringLiteral("status")); }
+    QString status() const
+    {
+        return w->findChild<StatusBar*>("sbStatusBar")->panelText(QStringLiteral("status"));
+    }
     // The button and the frames as they are while the relay runs, or while it idles
     // with both ports closed.
     void expectState(bool running) const
     {
         QCOMPARE(app.RelayRunning, running);
-        QCOMPARE(w->cmdRun->text(),
+        QCOMPARE(w->findChild<QPushButton*>("cmdRun")->text(),
                  running ? QStringLiteral("<=切断=>") : QStringLiteral("<=接続=>"));
-        QCOMPARE(w->frmSer->isEnabled(), !running);
-        QCOMPARE(w->frmDest->isEnabled(), !running);
+        QCOMPARE(w->findChild<QGroupBox*>("frmSer")->isEnabled(), !running);
+        QCOMPARE(w->findChild<QGroupBox*>("frmDest")->isEnabled(), !running);
         if (!running)
             QVERIFY(!w->comSer->PortOpen() && !w->comDest->PortOpen());
     }
@@ -284,16 +291,16 @@ private slots:
         FakeSerialPort& b = c.b;
         c.holdBurst();
         QVERIFY(a.pushBytes("abc"));
-        QTRY_COMPARE(c.w->lblRecv->Tag, QStringLiteral("12"));
+        QTRY_COMPARE(c.w->findChild<TagLabel*>("lblRecv")->Tag, QStringLiteral("12"));
         QTRY_COMPARE(b.written(), QByteArray("abc"));
         c.w->tmrSer->setInterval(1);
-        QTRY_COMPARE(c.w->lblRecv->Tag, QStringLiteral("2"));
+        QTRY_COMPARE(c.w->findChild<TagLabel*>("lblRecv")->Tag, QStringLiteral("2"));
 
         a.setOutputHeld(true); // no send event while the bytes wait in the source port
         QVERIFY(b.pushBytes("xyz"));
-        QTRY_COMPARE(c.w->lblSend->Tag, QStringLiteral("11"));
+        QTRY_COMPARE(c.w->findChild<TagLabel*>("lblSend")->Tag, QStringLiteral("11"));
         a.setOutputHeld(false);
-        QTRY_COMPARE(c.w->lblSend->Tag, QStringLiteral("1"));
+        QTRY_COMPARE(c.w->findChild<TagLabel*>("lblSend")->Tag, QStringLiteral("1"));
         QCOMPARE(a.written(), QByteArray("xyz"));
         c.click();
         c.expectState(false);
@@ -325,25 +332,31 @@ private slots:
         FakeSerialPort held(QStringLiteral("fake:held"));
         held.setOpenError(8005);
         Copy c({{3, free.path()}, {7, held.path()}, {9, QStringLiteral("fake:missing")}});
-        QCOMPARE(c.items(c.w->cmbComPort), (QStringList{"COM3", "COM7 (使用中)"}));
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort")),
+                 (QStringList{"COM3", "COM7 (使用中)"}));
 
-        c.w->cmbComPort2->setCurrentText(QStringLiteral("COM3"));
+        c.w->findChild<QComboBox*>("cmbComPort2")->setCurrentText(QStringLiteral("COM3"));
         c.w->Relay.cmbComPort_DropDown();
-        QCOMPARE(c.items(c.w->cmbComPort), (QStringList{"COM3 (転送先)", "COM7 (使用中)"}));
-        c.w->cmbComPort->setCurrentText(QStringLiteral("COM3 (転送先)"));
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort")),
+                 (QStringList{"COM3 (転送先)", "COM7 (使用中)"}));
+        c.w->findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM3 (転送先)"));
         c.w->Relay.cmbComPort2_DropDown();
-        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM3 (転送元)", "COM7 (使用中)"}));
-        QCOMPARE(c.w->cmbComPort2->currentIndex(), -1); // "COM3" is gone: no selection
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort2")),
+                 (QStringList{"COM3 (転送元)", "COM7 (使用中)"}));
+        QCOMPARE(c.w->findChild<QComboBox*>("cmbComPort2")->currentIndex(),
+                 -1); // "COM3" is gone: no selection
 
-        c.w->cmbComPort->setCurrentText(QStringLiteral("COM7 (使用中)"));
+        c.w->findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM7 (使用中)"));
         c.w->Relay.cmbComPort2_DropDown();
-        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM3", "COM7 (転送元) (使用中)"}));
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort2")),
+                 (QStringList{"COM3", "COM7 (転送元) (使用中)"}));
         held.setOpenError(0);
         c.w->Relay.cmbComPort_DropDown();
-        QCOMPARE(c.w->cmbComPort->currentIndex(), -1); // its mark went away
-        c.w->cmbComPort->setCurrentText(QStringLiteral("COM7"));
+        QCOMPARE(c.w->findChild<QComboBox*>("cmbComPort")->currentIndex(),
+                 -1); // its mark went away
+        c.w->findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM7"));
         c.w->Relay.cmbComPort_DropDown();
-        QCOMPARE(c.w->cmbComPort->currentText(), QStringLiteral("COM7"));
+        QCOMPARE(c.w->findChild<QComboBox*>("cmbComPort")->currentText(), QStringLiteral("COM7"));
     }
 
     // A device plugged in after start-up is numbered when a list drops down; numbers given
@@ -354,10 +367,11 @@ private slots:
         QVERIFY(mapped.isValid() && early.isValid() && late.isValid());
         QList<PortTable::Device> present{{"early", early.slavePath()}};
         Copy c({{2, mapped.slavePath()}}, [&present] { return present; });
-        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM1", "COM2"}));
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort2")), (QStringList{"COM1", "COM2"}));
         present.append({"late", late.slavePath()});
-        c.dropDown(c.w->cmbComPort2);
-        QCOMPARE(c.items(c.w->cmbComPort2), (QStringList{"COM1", "COM2", "COM3"}));
+        c.dropDown(c.w->findChild<QComboBox*>("cmbComPort2"));
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort2")),
+                 (QStringList{"COM1", "COM2", "COM3"}));
         QCOMPARE(c.app.Ports.devicePath(1), early.slavePath());
         QCOMPARE(c.app.Ports.devicePath(2), mapped.slavePath());
         QCOMPARE(c.app.Ports.devicePath(3), late.slavePath());
@@ -372,20 +386,21 @@ private slots:
         PtyPair one, two;
         QVERIFY(one.isValid() && two.isValid());
         Copy c({{4, one.slavePath()}, {6, two.slavePath()}});
-        QCOMPARE(c.items(c.w->cmbComPort), (QStringList{"COM4", "COM6"}));
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort")), (QStringList{"COM4", "COM6"}));
         const QString group = QFileInfo(one.slavePath()).group();
         for (const PtyPair* pty : {&one, &two})
             QVERIFY(QFile::setPermissions(pty->slavePath(), {}));
         AsUser user;
         if (!user.ok())
             QSKIP("running as root and cannot become an unprivileged user");
-        c.dropDown(c.w->cmbComPort);
-        QCOMPARE(c.items(c.w->cmbComPort), QStringList());
+        c.dropDown(c.w->findChild<QComboBox*>("cmbComPort"));
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort")), QStringList());
         QCOMPARE(c.status(), "シリアルポートを開く権限がありません。ユーザーを " + group +
                                  " グループに追加してください。");
-        c.w->sbStatusBar->setPanelText(QStringLiteral("status"), QStringLiteral("ｽﾃｰﾀｽ"));
-        c.dropDown(c.w->cmbComPort2);
-        QCOMPARE(c.items(c.w->cmbComPort2), QStringList());
+        c.w->findChild<StatusBar*>("sbStatusBar")
+            ->setPanelText(QStringLiteral("status"), QStringLiteral("ｽﾃｰﾀｽ"));
+        c.dropDown(c.w->findChild<QComboBox*>("cmbComPort2"));
+        QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort2")), QStringList());
         QCOMPARE(c.status(), QStringLiteral("ｽﾃｰﾀｽ"));
     }
 
@@ -414,10 +429,11 @@ private slots:
         }
         Copy c(ports);
         if (situation == "flock" || situation == "exclusive")
-            QCOMPARE(c.items(c.w->cmbComPort).value(0), QStringLiteral("COM1 (使用中)"));
+            QCOMPARE(c.items(c.w->findChild<QComboBox*>("cmbComPort")).value(0),
+                     QStringLiteral("COM1 (使用中)"));
         c.ports(1, 2);
         if (situation == "framing")
-            c.w->cmbBits->setCurrentText(QStringLiteral("4"));
+            c.w->findChild<QComboBox*>("cmbBits")->setCurrentText(QStringLiteral("4"));
         c.click();
         ::close(fd);
         QTEST(c.status(), "text");

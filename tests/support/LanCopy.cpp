@@ -16,16 +16,19 @@ LanCopy::LanCopy(const QString& sourcePath, int role, const QString& speed)
 {
     w->Relay.Beep = [] {};
     w->wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
-    w->optLan->setChecked(true);
-    (role == 1 ? w->optServer : role == 2 ? w->optClient : w->optHost)->setChecked(true);
-    w->cmbComPort->setCurrentText(QStringLiteral("COM1"));
+    w->findChild<QRadioButton*>("optLan")->setChecked(true);
+    (role == 1   ? w->findChild<QRadioButton*>("optServer")
+     : role == 2 ? w->findChild<QRadioButton*>("optClient")
+                 : w->findChild<QRadioButton*>("optHost"))
+        ->setChecked(true);
+    w->findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM1"));
     setFraming8N1(speed);
     w->show();
 }
 
 void LanCopy::click()
 {
-    QTest::mouseClick(w->cmdRun, Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
 }
 
 void LanCopy::holdBurst()
@@ -35,15 +38,15 @@ void LanCopy::holdBurst()
 
 QString LanCopy::status() const
 {
-    return w->sbStatusBar->panelText(QStringLiteral("status"));
+    return w->findChild<StatusBar*>("sbStatusBar")->panelText(QStringLiteral("status"));
 }
 
 bool LanCopy::lampOn() const
 {
-    return w->shpLan->FillColor() == QColor(64, 255, 64);
+    return w->findChild<ShapeLamp*>("shpLan")->FillColor() == QColor(64, 255, 64);
 }
 
 bool LanCopy::listEnabled() const
 {
-    return w->mnuViewFlipList->isEnabled();
+    return w->findChild<QAction*>("mnuViewFlipList")->isEnabled();
 }

@@ -2,6 +2,7 @@
 
 #include "desktop/DropDownComboBox.h"
 
+#include <QComboBox>
 #include <QFile>
 
 TestCopy::TestCopy(const QMap<int, QString>& ports, const QByteArray& more, Start start)
@@ -25,8 +26,16 @@ TestCopy::TestCopy(const QMap<int, QString>& ports, const QByteArray& more, Star
 
 void TestCopy::setFraming8N1(const QString& speed)
 {
-    frmMain& f = window();
-    for (auto* picker : {f.cmbBPS, f.cmbBPS2})
+    const frmMain& f = window();
+    const auto set = [&f](const char* name, const QString& text) {
+        for (const QString& suffix : {QString(), QStringLiteral("2")})
+            f.findChild<QComboBox*>(QLatin1String(name) + suffix)->setCurrentText(text);
+    };
+    set("cmbBPS", speed);
+    set("cmbParity", QStringLiteral("None"));
+    set("cmbBits", QStringLiteral("8"));
+    set("cmbStopBits", QStringLiteral("1"));
+})
         picker->setCurrentText(speed);
     for (auto* picker : {f.cmbParity, f.cmbParity2})
         picker->setCurrentText(QStringLiteral("None"));

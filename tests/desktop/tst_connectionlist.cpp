@@ -1,71 +1,62 @@
+#include "DesktopRun.h"
+#include "FakeSerialPort.h"
 #include "ScriptedPeer.h"
 #include "TestRegistry.h"
 
-#include "FakeSerialPort.h"
+#include "core/IntervalTimer.h"
 #include "core/SocketControl.h"
-#include "desktop/ColorButton.h"
 #include "desktop/FlexGrid.h"
-#include "desktop/NirvexMain.h"
 #include "desktop/frmList.h"
-#include "desktop/frmMain.h"
 
 #include <QAction>
-#include <QFile>
-#include <QLineEdit>
-#include <QTcpSocket>
+#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
 constexpr int Patience = 20000;
 
-// Cells of every row below the header, joined by "|".
-QStringList rowsOf(const FlexGrid& grid)
-{
-    QStringList rows;
-    for (int r = 1; r < grid.Rows(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < grid.Cols(); ++c)
-            cells.append(grid.TextMatrix(r, c));
-        rows.append(cells.join('|'));
-    }
-    return rows;
-}
-
-// One started copy of Nirvex whose profile chooses the LAN in a role (1 server, 2 client,
-// 3 host) and maps its source port to a fake device.
+// One started copy whose profile chooses the LAN in a role (1 server, 2 client, 3 host) and maps
+// its source port to a fake device.
 struct ListCopy {
     QTemporaryDir dir;
-    QString path = dir.filePath("nirvex.INI");
     FakeSerialPort source;
-    NirvexMain app;
+    std::unique_ptr<DesktopRun> run;
 
-    ListCopy(const QString& name, int role, int port, const QByteArray& extra = {})
-        : source("fake:" + name)
+    ListCopy(const QString& name, int role, const QByteArray& extra = {}) : source("fake:" + name)
     {
-        QFile file(path);
-        const QByteArray text =
-            QStringLiteral("[Ports]\nCOM1=fake:%1\n[Settings]\nシリアルポート=1\n"
-                           "DestType=3\nDestMode=%2\nPort=%3\nServerPort=%3\n")
-                .arg(name, QString::number(role), QString::number(port))
-                .toUtf8() +
-            extra;
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        file.close();
-        app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
-        app.Main(path);
+        const QString path = dir.filePath("nirvex.INI");
+        QVERIFY(DesktopRun::write(path, QStringLiteral("[Ports]\nCOM1=fake:%1\n[Settings]\n"
+                                                       "シリアルポート=1\nDestType=3\nDestMode=%2\n"
+                                                       "Port=0\n")
+                                                .arg(name)
+                                                .arg(role)
+                                                .toUtf8() +
+                                            extra));
+        run = std::make_unique<DesktopRun>(path);
         w().wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
     }
-    frmMain& w() { return *app.MainForm; }
-    frmList& list() { return *app.ListForm; }
-    QStringList rows() { return rowsOf(*list().fgList); }
-    void run() { QTest::mouseClick(w().cmdRun, Qt::LeftButton); }
+    frmMain& w() { return run->w(); }
+    frmList& list() { return *run->app.ListForm; }
+    bool listEnabled() { return run->control<QAction>("mnuViewFlipList")->isEnabled(); }
+    void start() { QTest::mouseClick(run->control<QPushButton>("cmdRun"), Qt::LeftButton); }
+    // Cells of every row below the header, joined by "|".
+    QStringList rows()
+    {
+        QStringList rows;
+        for (int r = 1; r < list().fgList->Rows(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < list().fgList->Cols(); ++c)
+                cells.append(list().fgList->TextMatrix(r, c));
+            rows.append(cells.join('|'));
+        }
+        return rows;
+    }
     // Pressed on the run button, which stays enabled while the relay runs; the main window
     // sees the key first.
     void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QTest::keyClick(w().cmdRun, key, modifiers);
+        QTest::keyClick(run->control<QPushButton>("cmdRun"), key, modifiers);
     }
 };
 
@@ -77,7 +68,7 @@ class TestConnectionList : public QObject {
 private slots:
     void listRowsKeepTheirColumns()
     {
-        ListCopy copy("listRows", 1, 0);
+        ListCopy copy("listRows", 1);
         frmList& list = copy.list();
         list.SendList(false, 0, nullptr, nullptr, {});
         list.AddListRow("ev\til", "k\t", "h");
@@ -96,19 +87,18 @@ private slots:
     void peerOfServerAndClient()
     {
         QFETCH(bool, server);
-        ListCopy serverCopy("listServer", 1, 0);
-        ListCopy clientCopy("listClient", 2, 0, "Server0=localhost\n");
+        ListCopy serverCopy("listServer", 1);
+        ListCopy clientCopy("listClient", 2, "Server0=localhost\n");
         ListCopy& copy = server ? serverCopy : clientCopy;
         copy.key(Qt::Key_F8); // no connection: the command is disabled
         QVERIFY(!copy.list().isVisible());
 
-        serverCopy.run();
+        serverCopy.start();
         QTRY_COMPARE_WITH_TIMEOUT(serverCopy.w().wsocLan->State(), 2, Patience);
-        clientCopy.w().txtServerPort->setText(QString::number(serverCopy.w().wsocLan->LocalPort()));
-        clientCopy.run();
-        QTRY_VERIFY_WITH_TIMEOUT(serverCopy.w().mnuViewFlipList->isEnabled() &&
-                                     clientCopy.w().mnuViewFlipList->isEnabled(),
-                                 Patience);
+        clientCopy.run->control<QLineEdit>("txtServerPort")
+            ->setText(QString::number(serverCopy.w().wsocLan->LocalPort()));
+        clientCopy.start();
+        QTRY_VERIFY_WITH_TIMEOUT(serverCopy.listEnabled() && clientCopy.listEnabled(), Patience);
         // The server sees the peer's address, the client the host as it was typed.
         const QStringList row{server ? "||127.0.0.1" : "||localhost"};
         copy.key(Qt::Key_F8);
@@ -116,16 +106,18 @@ private slots:
         QCOMPARE(copy.rows(), row);
         copy.key(Qt::Key_F8);
         QVERIFY(!copy.list().isVisible());
-        copy.w().mnuViewFlipList->trigger(); // the menu command does the same
-        QCOMPARE(copy.rows(), row);          // cleared, not doubled
+        copy.run->control<QAction>("mnuViewFlipList")->trigger(); // the menu command does the same
+        QCOMPARE(copy.rows(), row);                               // cleared, not doubled
     }
 
+    // F8 asks for the list, F5 followed within half a second by Shift+F8 (Ctrl counting for
+    // nothing) for the whole list; Shift+F8 later is a plain request again.
     void hostRoleWithScriptedHost()
     {
         ScriptedPeer host;
-        ListCopy copy("listHost", 3, 0);
+        ListCopy copy("listHost", 3);
         copy.w().Lan.setRelayHostEndpoint("127.0.0.1", host.port());
-        copy.run();
+        copy.start();
         QTRY_COMPARE_WITH_TIMEOUT(host.lines(), QStringList{"AUTH:Guest:Vorm"}, Patience);
         host.send("AUTH:0\n");
         QTRY_VERIFY_WITH_TIMEOUT(copy.w().Authenticated, Patience);
@@ -140,13 +132,19 @@ private slots:
         QVERIFY(!copy.list().isVisible());
 
         copy.key(Qt::Key_F5);
-        copy.key(Qt::Key_F8, Qt::ShiftModifier);
+        copy.key(Qt::Key_F8, Qt::ShiftModifier | Qt::ControlModifier);
         QVERIFY(copy.list().isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(host.lines().size(), 3, Patience);
         host.send("LIST:alice:K:10.0.0.1\nLIST:bob:K:10.0.0.2\nLIST:carol:*:10.0.0.3\n");
         QTRY_COMPARE_WITH_TIMEOUT(copy.rows(), two + QStringList{"carol|*|10.0.0.3"}, Patience);
-        // Lines arrive in order, so the hide sent nothing.
-        QCOMPARE(host.lines(), (QStringList{"AUTH:Guest:Vorm", "LIST", "LIST:ALL"}));
+
+        copy.key(Qt::Key_F8);
+        auto* hidden = copy.run->control<IntervalTimer>("tmrHidden");
+        QTRY_VERIFY_WITH_TIMEOUT(!hidden->Enabled(), Patience);
+        copy.key(Qt::Key_F8, Qt::ShiftModifier);
+        // Lines arrive in order, so the hides sent nothing.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            host.lines(), (QStringList{"AUTH:Guest:Vorm", "LIST", "LIST:ALL", "LIST"}), Patience);
     }
 };
 
