@@ -60,7 +60,7 @@ struct Run {
     QString describe(const QString& name)
     {
         if (name == "DestType" || name == "DestMode")
-            return QString::number(name == "DestType" ? app.DestType : app.DestMode);
+            return QString::number(name == "DestType" ? int(w().DestType) : int(w().DestMode));
         if (name == "cmbDest") {
             QStringList items;
             for (int i = 0; i < w().cmbDest->count(); ++i)

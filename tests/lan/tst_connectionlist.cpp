@@ -55,7 +55,7 @@ struct ListCopy {
         file.close();
         app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
         app.Main(path);
-        w().wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+        w().Relay.wsocLan()->setBindAddress(QHostAddress(QHostAddress::LocalHost));
     }
     frmMain& w() { return *app.MainForm; }
     frmList& list() { return *app.ListForm; }
@@ -103,8 +103,9 @@ private slots:
         QVERIFY(!copy.list().isVisible());
 
         serverCopy.run();
-        QTRY_COMPARE_WITH_TIMEOUT(serverCopy.w().wsocLan->State(), 2, Patience);
-        clientCopy.w().txtServerPort->setText(QString::number(serverCopy.w().wsocLan->LocalPort()));
+        QTRY_COMPARE_WITH_TIMEOUT(serverCopy.w().Relay.wsocLan()->State(), 2, Patience);
+        clientCopy.w().txtServerPort->setText(
+            QString::number(serverCopy.w().Relay.wsocLan()->LocalPort()));
         clientCopy.run();
         QTRY_VERIFY_WITH_TIMEOUT(serverCopy.w().mnuViewFlipList->isEnabled() &&
                                      clientCopy.w().mnuViewFlipList->isEnabled(),
@@ -124,11 +125,11 @@ private slots:
     {
         ScriptedPeer host;
         ListCopy copy("listHost", 3, 0);
-        copy.w().Lan.setRelayHostEndpoint("127.0.0.1", host.port());
+        copy.w().setRelayHostEndpoint("127.0.0.1", host.port());
         copy.run();
         QTRY_COMPARE_WITH_TIMEOUT(host.lines(), QStringList{"AUTH:Guest:Vorm"}, Patience);
         host.send("AUTH:0\n");
-        QTRY_VERIFY_WITH_TIMEOUT(copy.w().Authenticated, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(copy.w().Relay.Authenticated(), Patience);
         copy.key(Qt::Key_F8);
         QVERIFY(copy.list().isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(host.lines().size(), 2, Patience);

@@ -372,7 +372,7 @@ private slots:
         Network network(port);
         PtyPair a;
         LanCopy copy(a.slavePath(), 3);
-        copy.w->Lan.setRelayHostEndpoint("127.0.0.1", network.server.serverPort());
+        copy.w->setRelayHostEndpoint("127.0.0.1", network.server.serverPort());
         copy.click();
         QTRY_VERIFY_WITH_TIMEOUT(copy.lampOn(), Patience);
         QVERIFY(a.writeAll("one"));
@@ -382,7 +382,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!copy.lampOn(), Patience);
         // The device sends again as soon as the copy is back on the network.
         QObject scope;
-        QObject::connect(copy.w->wsocLan, &SocketControl::ConnectEvent, &scope,
+        QObject::connect(copy.w->Relay.wsocLan(), &SocketControl::ConnectEvent, &scope,
                          [&] { a.writeAll("two"); });
         QVERIFY(a.writeAll("?")); // its flush connects again; its own line is dropped
         QTRY_VERIFY_WITH_TIMEOUT(other.received.endsWith("DATA:3:74776F\n"), Patience);

@@ -22,8 +22,8 @@ LanCopy::LanCopy(const QString& sourcePath, int role, const QString& speed)
     app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
     w = std::make_unique<frmMain>(app);
     w->Load();
-    w->Relay.Beep = [] {};
-    w->wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+    w->Beep = [] {};
+    w->Relay.wsocLan()->setBindAddress(QHostAddress(QHostAddress::LocalHost));
     w->optLan->setChecked(true);
     (role == 1 ? w->optServer : role == 2 ? w->optClient : w->optHost)->setChecked(true);
     w->cmbComPort->setCurrentText(QStringLiteral("COM1"));
@@ -41,7 +41,7 @@ void LanCopy::click()
 
 void LanCopy::holdBurst()
 {
-    w->tmrSer->setInterval(3600 * 1000);
+    w->Relay.tmrSer()->setInterval(3600 * 1000);
 }
 
 QString LanCopy::status() const
