@@ -32,6 +32,8 @@ public:
     // Cuts received text into lines and handles each; the unfinished tail waits for more.
     void ReceiveText(const QString& chunk);
     void HandleMessage(const QString& line);
+    // The unfinished line received so far.
+    const QString& ReceiveBuffer() const { return receiver.buffer(); }
     // True while received text waits for the source port to send what it has queued.
     bool ReceiveHeld() const { return !heldSocket.isNull() || !unread.isEmpty(); }
     // The source port's queue has emptied (or the port has gone): waiting lines are taken again

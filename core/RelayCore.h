@@ -54,6 +54,8 @@ public:
     void SendListRequest(bool all) { lan.SendListRequest(all); }
     // Handles text received on the LAN link as if a socket had delivered it.
     void ReceiveText(const QString& chunk) { lan.ReceiveText(chunk); }
+    // The unfinished line received so far.
+    const QString& ReceiveBuffer() const { return lan.ReceiveBuffer(); }
     // Set once the relay host has accepted this copy's ID; kept across reconnects.
     bool Authenticated() const { return authenticated; }
     // Source bytes held beyond SendBuffer while the relay host has not accepted this copy.
