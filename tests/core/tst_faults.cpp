@@ -10,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,15 +23,6 @@ const QString refused = QStringLiteral("IDが正しくないため、接続を�
 const QString vanished = QStringLiteral("[8010:デバイスが切断されました]");
 const QString refusedConnect = QStringLiteral("wsocLan:10061:");
 const QByteArray goodLine = "DATA:3:4F4B21\n";
-
-QByteArray sample(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& b : bytes)
-        b = char(random.generate());
-    return bytes;
-}
 
 // The bytes of a literal, NULs included.
 template <qsizetype N> QByteArray raw(const char (&text)[N])

@@ -8,7 +8,6 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTest>
 #include <algorithm>
@@ -19,14 +18,6 @@ namespace {
 constexpr int Patience = 20000;
 const QString refused = QStringLiteral("IDが正しくないため、接続を拒否されました。");
 const QString hostError = QStringLiteral("ホストからエラーが通知されました。[");
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& b : bytes)
-        b = char(QRandomGenerator::global()->generate());
-    return bytes;
-}
 
 // This process's resident memory in KiB.
 qint64 residentKiB()
@@ -139,7 +130,7 @@ private slots:
         PeerCopy h(LanRole::Host);
         QTRY_VERIFY_WITH_TIMEOUT(h.loggedIn(1), Patience);
         h.c.holdBurst();
-        const QByteArray sent = randomBytes(70000);
+        const QByteArray sent = sample(70000);
         QVERIFY(h.port.pushBytes(sent.left(300)));
         QTRY_COMPARE(h.c.core.BacklogSize(), 44);
         QCOMPARE(h.c.core.SendCount, 256);
@@ -205,7 +196,8 @@ private slots:
             QVERIFY(server->start());
         }
         for (PtyPair* in : {&a, &b}) {
-            const QByteArray block = randomBytes(lan ? 1024 * 1024 : RelayCore::QueueLimit / 2);
+            const QByteArray block =
+                sample(lan ? 1024 * 1024 : RelayCore::QueueLimit / 2, in == &a ? 1 : 2);
             QVERIFY(in->writeAll(block));
             QCOMPARE((in == &a ? b : a).readCount(block.size()), block);
         }

@@ -5,21 +5,12 @@
 #include "FakeSerialPort.h"
 #include "core/SerialDevice.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
-
-QByteArray sample(qsizetype size)
-{
-    QByteArray bytes("\x00\xff\x00\x11\x13\r\n", 7);
-    while (bytes.size() < size)
-        bytes.append(char(QRandomGenerator::global()->generate()));
-    return bytes;
-}
 
 // A relay from COM1 to COM1 (echo) or COM2 on two fake ports.
 struct FakeRelay {
@@ -84,8 +75,8 @@ private slots:
         output.setOutputHeld(true);
         f.r.holdBurst();
         const QByteArray first = sample(RelayCore::QueueLimit + 1);
-        const QByteArray second = sample(4096);
-        const QByteArray third = sample(100);
+        const QByteArray second = sample(4096, 2);
+        const QByteArray third = sample(100, 3);
         QVERIFY(input.pushBytes(first));
         QTRY_COMPARE(f.control(output)->device()->bytesToWrite(), first.size());
         QVERIFY(!held()); // the queue was empty when the first block came
