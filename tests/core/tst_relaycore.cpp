@@ -18,16 +18,17 @@ struct FakeRelay {
     FakeSerialPort b{QStringLiteral("fake:relayB")};
     RelayCopy r{{{1, a.path()}, {2, b.path()}}};
 
-    bool start(int destinationPort)
+    // The port the side from the source (or from the destination) reads, and the one it
+    // writes to.
+    FakeSerialPort* in = nullptr;
+    FakeSerialPort* out = nullptr;
+
+    bool start(int destinationPort, bool fromSource = true)
     {
+        in = fromSource ? &a : &b;
+        out = destinationPort == 1 || !fromSource ? &a : &b;
         r.settings.destination.comPort = destinationPort;
         return r.start();
-    }
-    // The port a side reads and the port it writes to.
-    FakeSerialPort& input(bool fromSource) { return fromSource ? a : b; }
-    FakeSerialPort& output(int destinationPort, bool fromSource)
-    {
-        return destinationPort == 1 || !fromSource ? a : b;
     }
     SerialPortControl* control(const FakeSerialPort& port) const
     {
@@ -66,9 +67,9 @@ private slots:
         QFETCH(bool, fromSource);
         QFETCH(bool, stop);
         FakeRelay f;
-        QVERIFY(f.start(destinationPort));
-        FakeSerialPort& input = f.input(fromSource);
-        FakeSerialPort& output = f.output(destinationPort, fromSource);
+        QVERIFY(f.start(destinationPort, fromSource));
+        FakeSerialPort& input = *f.in;
+        FakeSerialPort& output = *f.out;
         const auto held = [&] {
             return fromSource ? f.r.core.SourceHeld() : f.r.core.DestinationHeld();
         };
@@ -124,7 +125,7 @@ private slots:
         QFETCH(bool, wait);
         FakeRelay f;
         QVERIFY(f.start(destinationPort));
-        FakeSerialPort& output = f.output(destinationPort, true);
+        FakeSerialPort& output = *f.out;
         output.setOutputHeld(true);
         const QByteArray bytes = sample(RelayCore::QueueLimit / 2);
         QVERIFY(f.a.pushBytes(bytes));
@@ -163,12 +164,10 @@ private slots:
         QFETCH(bool, fromSource);
         QFETCH(bool, cts);
         FakeRelay f;
-        QVERIFY(f.start(destinationPort));
-        FakeSerialPort& input = f.input(fromSource);
-        FakeSerialPort& output = f.output(destinationPort, fromSource);
+        QVERIFY(f.start(destinationPort, fromSource));
         for (bool on : {true, false, true}) {
-            cts ? input.setCts(on) : input.setDsr(on);
-            QTRY_COMPARE(cts ? output.rts() : output.dtr(), on);
+            cts ? f.in->setCts(on) : f.in->setDsr(on);
+            QTRY_COMPARE(cts ? f.out->rts() : f.out->dtr(), on);
         }
     }
 
