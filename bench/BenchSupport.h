@@ -188,10 +188,9 @@ inline int runCopy(const QString& portLines, const std::function<void(frmMain&)>
     if (!copy.ok)
         return 1;
     frmMain& window = *copy.window;
-    NirvexMain& nirvex = copy.nirvex;
     configure(window);
-    window.Relay.cmdRun_Click();
-    if (!nirvex.RelayRunning)
+    window.cmdRun_Click();
+    if (!window.Relay.RelayRunning())
         return 1;
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -205,7 +204,7 @@ inline int runCopy(const QString& portLines, const std::function<void(frmMain&)>
     std::printf("ready\n");
     std::fflush(stdout);
     const int code = QCoreApplication::exec();
-    window.Relay.cmdRun_Click();
+    window.cmdRun_Click();
     return code;
 }
 
@@ -214,7 +213,7 @@ inline int runCopy(const QString& portLines, const std::function<void(frmMain&)>
 inline int runLanCopy(int role, const QString& slave, int port, const QString& speed)
 {
     return runCopy(QStringLiteral("COM1=%1\n").arg(slave), [&](frmMain& window) {
-        window.wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+        window.Relay.wsocLan()->setBindAddress(QHostAddress(QHostAddress::LocalHost));
         window.findChild<QRadioButton*>("optLan")->setChecked(true);
         (role == 1 ? window.findChild<QRadioButton*>("optServer")
                    : window.findChild<QRadioButton*>("optClient"))

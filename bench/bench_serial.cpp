@@ -93,7 +93,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 21; ++i) {
         QElapsedTimer clock;
         clock.start();
-        window.Relay.cmbComPort_DropDown();
+        window.cmbComPort_DropDown();
         fills.push_back(double(clock.nsecsElapsed()) / 1e6);
 
         clock.restart();
@@ -133,8 +133,8 @@ int main(int argc, char** argv)
     window.findChild<QComboBox*>("cmbBits2")->setCurrentText(QStringLiteral("8"));
     window.findChild<QComboBox*>("cmbStopBits")->setCurrentText(QStringLiteral("1"));
     window.findChild<QComboBox*>("cmbStopBits2")->setCurrentText(QStringLiteral("1"));
-    window.Relay.cmdRun_Click();
-    if (!nirvex.RelayRunning || !relayIsUp(a.master, b.master)) {
+    window.cmdRun_Click();
+    if (!window.Relay.RelayRunning() || !relayIsUp(a.master, b.master)) {
         std::fprintf(stderr, "Nirvex relay did not start\n");
         return 1;
     }
@@ -165,7 +165,7 @@ int main(int argc, char** argv)
     });
     socat.terminate();
     socat.waitForFinished(5000);
-    window.Relay.cmdRun_Click();
+    window.cmdRun_Click();
 
     std::printf("%d alternating rounds: %lld MiB one way and %d one-byte round trips each\n",
                 Rounds, RoundBytes >> 20, RoundSamples);

@@ -2,6 +2,7 @@
 
 #include "core/ExtractNumber.h"
 #include "core/ProfileFile.h"
+#include "core/RelaySettings.h"
 #include "desktop/DropDownComboBox.h"
 #include "desktop/NirvexMain.h"
 #include "desktop/UiText.h"
@@ -17,7 +18,7 @@
 
 namespace {
 
-const QString& section = UiText::Section;
+const QString& section = RelaySettings::Section;
 
 constexpr qint64 int16Min = std::numeric_limits<int16_t>::min();
 constexpr qint64 int16Max = std::numeric_limits<int16_t>::max();
@@ -47,7 +48,7 @@ QStringList itemsOf(const QComboBox* combo)
 Side sideOf(const QList<QComboBox*>& pickers, int side)
 {
     const auto at = [&](int i) { return pickers.at(5 * side + i); };
-    return {at(0), at(1), at(2), at(3), at(4), side == 0 ? QString() : QStringLiteral("２")};
+    return {at(0), at(1), at(2), at(3), at(4), side == 0 ? QString() : RelaySettings::DestinationSuffix};
 }
 
 class Reader {
@@ -61,7 +62,7 @@ public:
     // A value that is no number, or does not fit, counts as missing.
     qint64 number(const QString& key, qint64 def, qint64 min, qint64 max) const
     {
-        return MainSettings::ToInteger(app.GetIniSetting(section, key, def), min, max)
+        return RelaySettings::toInteger(app.GetIniSetting(section, key, def), min, max)
             .value_or(def);
     }
 
@@ -71,21 +72,24 @@ private:
 
 void restoreItem(QComboBox* combo, const QString& stored)
 {
-    combo->setCurrentIndex(MainSettings::ItemIndex(itemsOf(combo), stored));
+    combo->setCurrentIndex(RelaySettings::itemIndex(itemsOf(combo), stored));
 }
 
 void restoreSide(const Reader& read, const Side& side)
 {
-    const qint64 port =
-        read.number(QStringLiteral("シリアルポート") + side.suffix, -1, int16Min, int16Max);
-    const int found = MainSettings::PortIndex(itemsOf(side.port), int(port));
+    const qint64 port = read.number(RelaySettings::PortKey + side.suffix, -1, int16Min, int16Max);
+    const int found = RelaySettings::portIndex(itemsOf(side.port), int(port));
     // Without a match the picker keeps what the port listing left.
     if (found >= 0)
         side.port->setCurrentIndex(found);
-    restoreItem(side.speed, read.text(QStringLiteral("速度") + side.suffix, "9600"));
-    restoreItem(side.parity, read.text(QStringLiteral("パリティ") + side.suffix, "None"));
-    restoreItem(side.bits, read.text(QStringLiteral("ビット") + side.suffix, "8"));
-    restoreItem(side.stopBits, read.text(QStringLiteral("ストップビット") + side.suffix, "1"));
+    restoreItem(side.speed,
+                read.text(RelaySettings::SpeedKey + side.suffix, RelaySettings::DefaultSpeed));
+    restoreItem(side.parity,
+                read.text(RelaySettings::ParityKey + side.suffix, RelaySettings::DefaultParity));
+    restoreItem(side.bits,
+                read.text(RelaySettings::BitsKey + side.suffix, RelaySettings::DefaultBits));
+    restoreItem(side.stopBits, read.text(RelaySettings::StopBitsKey + side.suffix,
+                                         RelaySettings::DefaultStopBits));
 }
 
 // Checks the option and runs its click handler, also when it was checked already.
@@ -122,49 +126,15 @@ QHash<QString, QString> serverEntries(const QString& path)
 void storeSide(const NirvexMain& app, const Side& side)
 {
     const int port = side.port->currentIndex() < 0 ? -1 : ExtractNumber(side.port->currentText());
-    app.SaveIniSetting(section, QStringLiteral("シリアルポート") + side.suffix, port);
-    app.SaveIniSetting(section, QStringLiteral("速度") + side.suffix, side.speed->currentText());
-    app.SaveIniSetting(section, QStringLiteral("パリティ") + side.suffix,
-                       side.parity->currentText());
-    app.SaveIniSetting(section, QStringLiteral("ビット") + side.suffix, side.bits->currentText());
-    app.SaveIniSetting(section, QStringLiteral("ストップビット") + side.suffix,
+    app.SaveIniSetting(section, RelaySettings::PortKey + side.suffix, port);
+    app.SaveIniSetting(section, RelaySettings::SpeedKey + side.suffix, side.speed->currentText());
+    app.SaveIniSetting(section, RelaySettings::ParityKey + side.suffix, side.parity->currentText());
+    app.SaveIniSetting(section, RelaySettings::BitsKey + side.suffix, side.bits->currentText());
+    app.SaveIniSetting(section, RelaySettings::StopBitsKey + side.suffix,
                        side.stopBits->currentText());
 }
 
 } // namespace
-
-std::optional<qint64> MainSettings::ToInteger(const QString& text, qint64 min, qint64 max)
-{
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    // The default rounding mode rounds halves to the even neighbour.
-    const double rounded = std::nearbyint(value);
-    if (rounded < double(min) || rounded > double(max))
-        return std::nullopt;
-    return qint64(rounded);
-}
-
-int MainSettings::PortIndex(const QStringList& items, int n)
-{
-    if (n < 0)
-        return -1;
-    for (int i = 0; i < items.size(); ++i) {
-        if (ExtractNumber(items.at(i)) == n)
-            return i;
-    }
-    return -1;
-}
-
-int MainSettings::ItemIndex(const QStringList& items, const QString& text)
-{
-    for (int i = 0; i < items.size(); ++i) {
-        if (items.at(i) == text)
-            return i;
-    }
-    return -1;
-}
 
 QList<QComboBox*> MainSettings::pickers(const frmMain& form)
 {
@@ -179,10 +149,11 @@ void MainSettings::Restore(frmMain& form, NirvexMain& app)
     restoreSide(read, sideOf(sides, 0));
     restoreSide(read, sideOf(sides, 1));
 
-    form.txtID->setText(read.text(QStringLiteral("HostID"), UiText::DefaultHostId));
-    form.txtKey->setText(read.text(QStringLiteral("HostKey"), UiText::DefaultHostKey));
-    form.txtPort->setText(read.text(QStringLiteral("Port"), UiText::DefaultPort));
-    form.txtServerPort->setText(read.text(QStringLiteral("ServerPort"), UiText::DefaultPort));
+    form.txtID->setText(read.text(QStringLiteral("HostID"), RelaySettings::DefaultHostId));
+    form.txtKey->setText(read.text(QStringLiteral("HostKey"), RelaySettings::DefaultHostKey));
+    form.txtPort->setText(read.text(QStringLiteral("Port"), RelaySettings::DefaultPort));
+    form.txtServerPort->setText(
+        read.text(QStringLiteral("ServerPort"), RelaySettings::DefaultPort));
 
     const qint64 count = read.number(QStringLiteral("ServerNum"), 0, int16Min, int16Max);
     if (count > 0) {
@@ -197,23 +168,25 @@ void MainSettings::Restore(frmMain& form, NirvexMain& app)
     }
     // Adding the first entry selects it; the text in use is kept apart from the history.
     form.cmbDest->setCurrentIndex(-1);
-    form.cmbDest->setEditText(read.text(QStringLiteral("Server0"), UiText::DefaultDestination));
+    form.cmbDest->setEditText(read.text(QStringLiteral("Server0"), RelaySettings::DefaultPeerHost));
 
-    const qint64 destType = read.number(QStringLiteral("DestType"), 1, int32Min, int32Max);
-    app.DestType = int32_t(destType);
-    if (destType == 1)
-        select(form.optSerial, [&form] { form.Relay.optSerial_Click(); });
-    else if (destType == 3)
-        select(form.optLan, [&form] { form.Relay.optLan_Click(); });
+    const qint64 destType =
+        read.number(QStringLiteral("DestType"), RelaySettings::DefaultDestType, int32Min, int32Max);
+    form.DestType = DestinationKind(int32_t(destType));
+    if (form.DestType == DestinationKind::Serial)
+        select(form.optSerial, [&form] { form.optSerial_Click(); });
+    else if (form.DestType == DestinationKind::Lan)
+        select(form.optLan, [&form] { form.optLan_Click(); });
 
-    const qint64 destMode = read.number(QStringLiteral("DestMode"), 1, int32Min, int32Max);
-    app.DestMode = int32_t(destMode);
-    if (destMode == 1)
-        select(form.optServer, [&form] { form.Relay.optServer_Click(); });
-    else if (destMode == 2)
-        select(form.optClient, [&form] { form.Relay.optClient_Click(); });
-    else if (destMode == 3)
-        select(form.optHost, [&form] { form.Relay.optHost_Click(); });
+    const qint64 destMode =
+        read.number(QStringLiteral("DestMode"), RelaySettings::DefaultDestMode, int32Min, int32Max);
+    form.DestMode = LanRole(int32_t(destMode));
+    if (form.DestMode == LanRole::Server)
+        select(form.optServer, [&form] { form.optServer_Click(); });
+    else if (form.DestMode == LanRole::Client)
+        select(form.optClient, [&form] { form.optClient_Click(); });
+    else if (form.DestMode == LanRole::Host)
+        select(form.optHost, [&form] { form.optHost_Click(); });
 }
 
 void MainSettings::Store(const frmMain& form, const NirvexMain& app)
@@ -234,6 +207,6 @@ void MainSettings::Store(const frmMain& form, const NirvexMain& app)
                            form.cmbDest->itemText(i));
     app.SaveIniSetting(section, QStringLiteral("Server0"), form.cmbDest->currentText());
 
-    app.SaveIniSetting(section, QStringLiteral("DestType"), int(app.DestType));
-    app.SaveIniSetting(section, QStringLiteral("DestMode"), int(app.DestMode));
+    app.SaveIniSetting(section, QStringLiteral("DestType"), int(form.DestType));
+    app.SaveIniSetting(section, QStringLiteral("DestMode"), int(form.DestMode));
 }

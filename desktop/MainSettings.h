@@ -3,7 +3,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 class NirvexMain;
 class frmMain;
@@ -18,14 +17,6 @@ public:
     static void Restore(frmMain& form, NirvexMain& app);
     // Writes the same values; numbered "Server" keys above the current count stay as they are.
     static void Store(const frmMain& form, const NirvexMain& app);
-
-    // A stored whole number: blanks around it allowed, a fraction rounded half to even.
-    // Nothing when the text is no number or the result lies outside [min, max].
-    static std::optional<qint64> ToInteger(const QString& text, qint64 min, qint64 max);
-    // The first item whose port number is n; -1 when n is negative or no item has it.
-    static int PortIndex(const QStringList& items, int n);
-    // The first item equal to text, letter case significant; -1 when none is.
-    static int ItemIndex(const QStringList& items, const QString& text);
 
 private:
     // Port, speed, parity, data bits and stop bits of the source, then of the destination.

@@ -54,10 +54,7 @@ void NirvexMain::Main(const ProfileLocation& profile)
     ListForm = listWindow.get();
     ListForm->Load();
     MainForm->AddLoadedWindow(ListForm);
-    QObject::connect(&MainForm->Lan, &LanLink::listRowReceived, ListForm, &frmList::AddListRow);
-
-    RelayRunning = false;
-    SendCount = 0;
+    QObject::connect(&MainForm->Relay, &RelayCore::listRowReceived, ListForm, &frmList::AddListRow);
 
     splash.reset();
 

@@ -3,8 +3,6 @@
 #include "core/PortTable.h"
 
 #include <QString>
-#include <array>
-#include <cstdint>
 #include <memory>
 
 class frmMain;
@@ -64,11 +62,6 @@ public:
     bool ProfileWritable = true;
     frmMain* MainForm = nullptr;
     frmList* ListForm = nullptr;
-    int32_t DestType = 0;
-    int32_t DestMode = 0;
-    bool RelayRunning = false;
-    std::array<uint8_t, 256> SendBuffer{};
-    int16_t SendCount = 0;
     // COM numbers of this copy's serial ports, loaded with the main window.
     PortTable Ports;
 

@@ -5,8 +5,6 @@
 // Texts that more than one window or settings step of the desktop program uses.
 class UiText {
 public:
-    // The profile section every window keeps its values in.
-    static inline const QString Section = QStringLiteral("Settings");
     // The status bar panel that takes every status and error text.
     static inline const QString StatusKey = QStringLiteral("status");
     // Japanese font names of the design; substituted by the IPA fonts.
@@ -16,10 +14,4 @@ public:
     static inline const QString ConnectionList = QStringLiteral("接続一覧");
     static inline const QString VersionCaption = QStringLiteral("ﾊﾞｰｼﾞｮﾝ");
     static inline const QString Donationware = QStringLiteral("このソフトはカンパウェアです。");
-
-    // Values of the LAN fields before anything is stored.
-    static inline const QString DefaultHostId = QStringLiteral("Guest");
-    static inline const QString DefaultHostKey = QStringLiteral("Vorm");
-    static inline const QString DefaultPort = QStringLiteral("1000");
-    static inline const QString DefaultDestination = QStringLiteral("127.0.0.1");
 };

@@ -1,8 +1,8 @@
 #include "desktop/frmList.h"
 
+#include "core/RelaySettings.h"
 #include "core/SocketControl.h"
 #include "desktop/FlexGrid.h"
-#include "desktop/MainSettings.h"
 #include "desktop/NirvexMain.h"
 #include "desktop/Twips.h"
 #include "desktop/UiText.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-const QString& section = UiText::Section;
+const QString& section = RelaySettings::Section;
 
 QString columnKey(int col)
 {
@@ -61,7 +61,7 @@ void frmList::Load()
     for (int col = 0; col < fgList->Cols(); ++col) {
         const int current = fgList->ColWidth(col);
         const QString stored = app.GetIniSetting(section, columnKey(col), current);
-        const auto width = MainSettings::ToInteger(stored, 0, std::numeric_limits<int32_t>::max());
+        const auto width = RelaySettings::toInteger(stored, 0, std::numeric_limits<int32_t>::max());
         fgList->setColWidth(col, int(width.value_or(current)));
     }
     loaded = true;

@@ -1,6 +1,9 @@
 #include "desktop/frmMain.h"
 
+#include "core/ExtractNumber.h"
 #include "core/IntervalTimer.h"
+#include "core/PortAccess.h"
+#include "core/PortTable.h"
 #include "core/SerialPortControl.h"
 #include "core/SocketControl.h"
 #include "desktop/ColorButton.h"
@@ -35,15 +38,6 @@
 
 namespace {
 
-const QStringList speedItems = {
-    QStringLiteral("110"),   QStringLiteral("300"),   QStringLiteral("600"),
-    QStringLiteral("1200"),  QStringLiteral("2400"),  QStringLiteral("9600"),
-    QStringLiteral("14400"), QStringLiteral("19200"), QStringLiteral("28800"),
-    QStringLiteral("38400"), QStringLiteral("56000"), QStringLiteral("128000"),
-    QStringLiteral("256000")};
-const QStringList parityItems = {QStringLiteral("Even"), QStringLiteral("Mark"),
-                                 QStringLiteral("None"), QStringLiteral("Odd"),
-                                 QStringLiteral("Space")};
 
 // Clears a list, fills it and leaves it without a selection.
 void fillList(QComboBox* combo, const QStringList& items)
@@ -82,8 +76,8 @@ int shiftStateFromQt(Qt::KeyboardModifiers modifiers)
 } // namespace
 
 frmMain::frmMain(NirvexMain& app, QWidget* parent)
-    : QMainWindow(parent), Lan(app, *this), Relay(*this, app, Lan), app(app),
-      outerGeometry(*this, app, UiText::Section, QStringLiteral("Main"))
+    : QMainWindow(parent), Beep([] { QApplication::beep(); }), Relay(app.Ports), app(app),
+      outerGeometry(*this, app, RelaySettings::Section, QStringLiteral("Main"))
 {
     installFontSubstitutions();
     if (const QScreen* s = screen())
@@ -103,10 +97,7 @@ frmMain::frmMain(NirvexMain& app, QWidget* parent)
     tmrHidden->setInterval(500);
     tmrHidden->setEnabled(true);
     connect(tmrHidden, &IntervalTimer::Timer, this, &frmMain::tmrHidden_Timer);
-    tmrSer = new IntervalTimer(this);
-    tmrSer->setObjectName(QStringLiteral("tmrSer"));
     buildSerialRelay();
-    buildLanLink();
     // The remaining menu commands (help, version information, hidden placeholders).
     new MenuCommands(*this);
 
@@ -282,10 +273,10 @@ void frmMain::buildControls()
     cmbBits = makeList(frmSer, "cmbBits", 1680, 1320);
     cmbBits->setToolTip(QStringLiteral("転送もとのビット数"));
     cmbParity = makeList(frmSer, "cmbParity", 1680, 960);
-    fillList(cmbParity, parityItems);
+    fillList(cmbParity, RelaySettings::parityItems());
     cmbParity->setToolTip(QStringLiteral("転送もとのパリティ"));
     cmbBPS = makeList(frmSer, "cmbBPS", 1680, 600);
-    fillList(cmbBPS, speedItems);
+    fillList(cmbBPS, RelaySettings::speedItems());
     cmbBPS->setToolTip(QStringLiteral("転送もとの通信速度"));
     cmbComPort = makeList(frmSer, "cmbComPort", 1680, 240);
     cmbComPort->setToolTip(QStringLiteral("転送元シリアルポート"));
@@ -325,9 +316,9 @@ void frmMain::buildControls()
     frmSerial = makeFrame(frmDest, "frmSerial", 1200, 120, 4335, 1935);
     cmbComPort2 = makeList(frmSerial, "cmbComPort2", 1680, 120);
     cmbBPS2 = makeList(frmSerial, "cmbBPS2", 1680, 480);
-    fillList(cmbBPS2, speedItems);
+    fillList(cmbBPS2, RelaySettings::speedItems());
     cmbParity2 = makeList(frmSerial, "cmbParity2", 1680, 840);
-    fillList(cmbParity2, parityItems);
+    fillList(cmbParity2, RelaySettings::parityItems());
     cmbBits2 = makeList(frmSerial, "cmbBits2", 1680, 1200);
     cmbStopBits2 = makeList(frmSerial, "cmbStopBits2", 1680, 1560);
     makeLabel(9, frmSerial, QStringLiteral("ポート"), 240, 120, 615, 375);
@@ -351,21 +342,21 @@ void frmMain::buildControls()
     // an exact match selects a list entry.
     cmbDest->completer()->setCompletionMode(QCompleter::PopupCompletion);
     cmbDest->completer()->setCaseSensitivity(Qt::CaseSensitive);
-    cmbDest->setEditText(UiText::DefaultDestination);
+    cmbDest->setEditText(RelaySettings::DefaultPeerHost);
     place(cmbDest, 120, 600, 2535, 300);
-    txtServerPort = makeText(frmClient, "txtServerPort", UiText::DefaultPort, 1560, 960, 615);
+    txtServerPort = makeText(frmClient, "txtServerPort", RelaySettings::DefaultPort, 1560, 960, 615);
     makeLabel(12, frmClient, QStringLiteral("接続先"), 120, 240, 1455, 255);
     makeLabel(11, frmClient, QStringLiteral("接続先ポート"), 120, 960, 1455, 255);
 
     frmHost = makeFrame(frmLan, "frmHost", 1440, 120, 2775, 1695);
-    txtKey = makeText(frmHost, "txtKey", UiText::DefaultHostKey, 720, 600, 1935);
+    txtKey = makeText(frmHost, "txtKey", RelaySettings::DefaultHostKey, 720, 600, 1935);
     txtKey->setEchoMode(QLineEdit::Normal);
-    txtID = makeText(frmHost, "txtID", UiText::DefaultHostId, 720, 240, 1935);
+    txtID = makeText(frmHost, "txtID", RelaySettings::DefaultHostId, 720, 240, 1935);
     makeLabel(14, frmHost, QStringLiteral("Key"), 120, 600, 495, 255);
     makeLabel(13, frmHost, QStringLiteral("ID"), 120, 240, 495, 255);
 
     frmServer = makeFrame(frmLan, "frmServer", 1440, 120, 2775, 1695);
-    txtPort = makeText(frmServer, "txtPort", UiText::DefaultPort, 1680, 240, 615);
+    txtPort = makeText(frmServer, "txtPort", RelaySettings::DefaultPort, 1680, 240, 615);
     makeLabel(10, frmServer, QStringLiteral("待受けポート"), 120, 240, 1455, 255);
 
     shpLan = new ShapeLamp(frmLan);
@@ -381,49 +372,238 @@ void frmMain::buildControls()
 
 void frmMain::buildSerialRelay()
 {
-    comSer = new SerialPortControl(this);
-    comSer->setObjectName(QStringLiteral("comSer"));
-    comDest = new SerialPortControl(this);
-    comDest->setObjectName(QStringLiteral("comDest"));
-    for (SerialPortControl* port : {comSer, comDest}) {
-        port->setPortTable(&app.Ports);
-        port->setDTREnable(true);
-        port->setRTSEnable(false);
-    }
-
     connect(cmbComPort, &DropDownComboBox::DropDown, this,
-            [this] { Relay.PortListDropDown(SerialRelay::Picker::Source); });
+            [this] { PortListDropDown(Picker::Source); });
     connect(cmbComPort2, &DropDownComboBox::DropDown, this,
-            [this] { Relay.PortListDropDown(SerialRelay::Picker::Destination); });
-    connect(optSerial, &QRadioButton::toggled, this, [this] { Relay.optSerial_Click(); });
-    connect(optLan, &QRadioButton::toggled, this, [this] { Relay.optLan_Click(); });
-    connect(optServer, &QRadioButton::toggled, this, [this] { Relay.optServer_Click(); });
-    connect(optClient, &QRadioButton::toggled, this, [this] { Relay.optClient_Click(); });
-    connect(optHost, &QRadioButton::toggled, this, [this] { Relay.optHost_Click(); });
-    connect(cmdRun, &QPushButton::clicked, this, [this] { Relay.cmdRun_Click(); });
-    connect(comSer, &SerialPortControl::OnComm, this, [this] { Relay.comSer_OnComm(); });
-    connect(comSer, &SerialPortControl::Vanished, this, [this] { Relay.comSer_Vanished(); });
-    connect(comDest, &SerialPortControl::OnComm, this, [this] { Relay.comDest_OnComm(); });
-    connect(comDest, &SerialPortControl::Vanished, this, [this] { Relay.comDest_Vanished(); });
-    connect(tmrSer, &IntervalTimer::Timer, this, [this] { Relay.tmrSer_Timer(); });
+            [this] { PortListDropDown(Picker::Destination); });
+    connect(optSerial, &QRadioButton::toggled, this, &frmMain::optSerial_Click);
+    connect(optLan, &QRadioButton::toggled, this, &frmMain::optLan_Click);
+    connect(optServer, &QRadioButton::toggled, this, &frmMain::optServer_Click);
+    connect(optClient, &QRadioButton::toggled, this, &frmMain::optClient_Click);
+    connect(optHost, &QRadioButton::toggled, this, &frmMain::optHost_Click);
+    connect(cmdRun, &QPushButton::clicked, this, &frmMain::cmdRun_Click);
+
+    connect(&Relay, &RelayCore::statusChanged, this,
+            [this](const QString& text) { sbStatusBar->setPanelText(UiText::StatusKey, text); });
+    connect(&Relay, &RelayCore::receiveLampChanged, this,
+            [this](bool lit) { SetLamp(lblRecv, lit ? LampLit : LampDark); });
+    connect(&Relay, &RelayCore::sendLampChanged, this,
+            [this](bool lit) { SetLamp(lblSend, lit ? LampLit : LampDark); });
+    connect(&Relay, &RelayCore::lanLampChanged, this,
+            [this](bool on) { shpLan->setFillColor(on ? UiColors::GreenLit : UiColors::LanLampOff); });
+    connect(&Relay, &RelayCore::linkChanged, mnuViewFlipList, &QAction::setEnabled);
 }
 
-void frmMain::buildLanLink()
+void frmMain::setRelayHostEndpoint(const QString& host, int port)
 {
-    wsocLan = new SocketControl(QStringLiteral("wsocLan"), this);
-    wsocLan->setObjectName(QStringLiteral("wsocLan"));
-    wsocServer = new SocketControl(QStringLiteral("wsocServer"), this);
-    wsocServer->setObjectName(QStringLiteral("wsocServer"));
+    relayHost = host;
+    relayPort = port;
+}
 
-    connect(wsocLan, &SocketControl::ConnectionRequest, &Lan, &LanLink::wsocLan_ConnectionRequest);
-    connect(wsocLan, &SocketControl::ConnectEvent, &Lan, &LanLink::wsocLan_Connect);
-    connect(wsocLan, &SocketControl::DataArrival, &Lan, &LanLink::wsocLan_DataArrival);
-    connect(wsocLan, &SocketControl::CloseEvent, &Lan, &LanLink::wsocLan_Close);
-    connect(wsocLan, &SocketControl::Error, &Lan, &LanLink::wsocLan_Error);
-    connect(wsocServer, &SocketControl::ConnectEvent, &Lan, &LanLink::wsocServer_Connect);
-    connect(wsocServer, &SocketControl::DataArrival, &Lan, &LanLink::wsocServer_DataArrival);
-    connect(wsocServer, &SocketControl::CloseEvent, &Lan, &LanLink::wsocServer_Close);
-    connect(wsocServer, &SocketControl::Error, &Lan, &LanLink::wsocServer_Error);
+QString frmMain::PortItemText(int n, int probeError, bool otherSide, Picker picker)
+{
+    if (probeError != ComError::None && probeError != ComError::PortAlreadyOpen)
+        return QString();
+    QString text = QStringLiteral("COM") + QString::number(n);
+    if (otherSide)
+        text +=
+            picker == Picker::Source ? QStringLiteral(" (転送先)") : QStringLiteral(" (転送元)");
+    if (probeError == ComError::PortAlreadyOpen)
+        text += QStringLiteral(" (使用中)");
+    return text;
+}
+
+void frmMain::FillPortList(DropDownComboBox* list, const SerialPortControl* probing,
+                           const QComboBox* other, Picker picker)
+{
+    const QString remembered = list->currentText();
+    QStringList items;
+    deniedGroups.clear();
+    for (int n = PortTable::FirstPort; n <= PortTable::LastPort; ++n) {
+        const int result = probing->probe(n);
+        const QString item =
+            PortItemText(n, result, n == ExtractNumber(other->currentText()), picker);
+        if (!item.isEmpty())
+            items.append(item);
+        else if (result == ComError::HardwareUnavailable && probing->table())
+            deniedGroups.append(PortAccess::DeniedGroup(probing->table()->devicePath(n)));
+    }
+    list->clear();
+    list->addItems(items);
+    // A remembered text that no item carries any more leaves the picker without a selection.
+    list->setCurrentIndex(list->findText(remembered, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+void frmMain::cmbComPort_DropDown()
+{
+    FillPortList(cmbComPort, Relay.comSer(), cmbComPort2, Picker::Source);
+}
+
+void frmMain::cmbComPort2_DropDown()
+{
+    FillPortList(cmbComPort2, Relay.comDest(), cmbComPort, Picker::Destination);
+}
+
+void frmMain::PortListDropDown(Picker picker)
+{
+    app.Ports.numberNewDevices();
+    picker == Picker::Source ? cmbComPort_DropDown() : cmbComPort2_DropDown();
+    const QString note = PortAccess::Note(deniedGroups);
+    if (accessNoted || note.isEmpty())
+        return;
+    accessNoted = true;
+    sbStatusBar->setPanelText(UiText::StatusKey, note);
+}
+
+void frmMain::optSerial_Click()
+{
+    if (!optSerial->isChecked())
+        return;
+    frmSerial->show();
+    frmLan->hide();
+    DestType = DestinationKind::Serial;
+}
+
+void frmMain::optLan_Click()
+{
+    if (!optLan->isChecked())
+        return;
+    frmLan->show();
+    frmSerial->hide();
+    DestType = DestinationKind::Lan;
+}
+
+void frmMain::optServer_Click()
+{
+    if (!optServer->isChecked())
+        return;
+    frmServer->show();
+    frmClient->hide();
+    frmHost->hide();
+    DestMode = LanRole::Server;
+}
+
+void frmMain::optClient_Click()
+{
+    if (!optClient->isChecked())
+        return;
+    frmClient->show();
+    frmServer->hide();
+    frmHost->hide();
+    DestMode = LanRole::Client;
+}
+
+void frmMain::optHost_Click()
+{
+    if (!optHost->isChecked())
+        return;
+    frmHost->show();
+    frmServer->hide();
+    frmClient->hide();
+    DestMode = LanRole::Host;
+}
+
+QStringList frmMain::HistoryWith(const QStringList& items, const QString& text)
+{
+    QStringList history = items;
+    const qsizetype found = history.indexOf(text); // exact and case-sensitive
+    if (found >= 0)
+        history.removeAt(found);
+    history.prepend(text);
+    while (history.size() > MaxHistory)
+        history.removeLast();
+    return history;
+}
+
+RelaySettings frmMain::CurrentSettings() const
+{
+    const auto side = [](const QComboBox* port, const QComboBox* speed, const QComboBox* parity,
+                         const QComboBox* bits, const QComboBox* stopBits) {
+        return RelaySettings::Side{ExtractNumber(port->currentText()), speed->currentText(),
+                                   parity->currentText(), bits->currentText(),
+                                   stopBits->currentText()};
+    };
+    RelaySettings settings;
+    settings.source = side(cmbComPort, cmbBPS, cmbParity, cmbBits, cmbStopBits);
+    settings.destination = side(cmbComPort2, cmbBPS2, cmbParity2, cmbBits2, cmbStopBits2);
+    settings.kind = DestType;
+    settings.role = DestMode;
+    settings.listenPort = RelaySettings::portNumber(txtPort->text());
+    settings.peerHost = cmbDest->currentText();
+    settings.peerPort = RelaySettings::portNumber(txtServerPort->text());
+    settings.hostId = txtID->text();
+    settings.hostKey = txtKey->text();
+    settings.relayHost = relayHost;
+    settings.relayPort = relayPort;
+    return settings;
+}
+
+void frmMain::cmdRun_Click()
+{
+    if (Relay.RelayRunning()) {
+        Relay.StopRelay();
+        cmdRun->setText(QStringLiteral("<=接続=>"));
+        cmdRun->setBackColor(UiColors::RunIdle);
+        frmSer->setEnabled(true);
+        frmDest->setEnabled(true);
+        return;
+    }
+
+    const bool started = Relay.StartRelay(CurrentSettings());
+    // The start tells serial from echo by the ports chosen.
+    DestType = Relay.settings().kind;
+    if (!started) {
+        if (Beep)
+            Beep();
+        return;
+    }
+
+    const QString text = cmbDest->currentText();
+    QStringList items;
+    for (int i = 0; i < cmbDest->count(); ++i)
+        items.append(cmbDest->itemText(i));
+    cmbDest->clear();
+    cmbDest->addItems(HistoryWith(items, text));
+    cmbDest->setCurrentIndex(0);
+
+    cmdRun->setText(QStringLiteral("<=切断=>"));
+    cmdRun->setBackColor(UiColors::RunActive);
+    frmSer->setEnabled(false);
+    frmDest->setEnabled(false);
+}
+
+void frmMain::SetLamp(TagLabel* label, int state)
+{
+    if (!label || label->Tag.isEmpty())
+        return;
+    const QChar family = label->Tag.back();
+    QColor lit;
+    QColor dark;
+    if (family == QLatin1Char('1')) {
+        lit = UiColors::GreenLit;
+        dark = UiColors::GreenDark;
+    } else if (family == QLatin1Char('2')) {
+        lit = UiColors::RedLit;
+        dark = UiColors::RedDark;
+    } else {
+        return;
+    }
+    QString tag;
+    QColor color;
+    if (state == LampLit) {
+        tag = QLatin1Char('1') + family;
+        color = lit;
+    } else if (state == LampDark) {
+        tag = family;
+        color = dark;
+    } else {
+        return;
+    }
+    // Runs for every block of data: repaint only on a change.
+    if (label->Tag != tag)
+        label->Tag = tag;
+    if (label->BackColor() != color)
+        label->setBackColor(color);
 }
 
 void frmMain::buildTabOrder()
@@ -448,20 +628,16 @@ void frmMain::buildTabOrder()
 
 void frmMain::Load()
 {
-    Authenticated = false;
-
     outerGeometry.Restore(dpi, true);
 
     app.Ports.load(app.IniPath);
-    Relay.cmbComPort_DropDown();
-    Relay.cmbComPort2_DropDown();
+    cmbComPort_DropDown();
+    cmbComPort2_DropDown();
 
-    fillList(cmbBits, {QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
-                       QStringLiteral("7"), QStringLiteral("8")});
-    fillList(cmbBits2, {QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
-                        QStringLiteral("7"), QStringLiteral("8")});
-    fillList(cmbStopBits, {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")});
-    fillList(cmbStopBits2, {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")});
+    for (QComboBox* bits : {cmbBits, cmbBits2})
+        fillList(bits, RelaySettings::bitsItems());
+    for (QComboBox* stopBits : {cmbStopBits, cmbStopBits2})
+        fillList(stopBits, RelaySettings::stopBitsItems());
 
     frmLan->move(frmSerial->pos());
 
@@ -609,6 +785,6 @@ void frmMain::tmrHidden_Timer()
 void frmMain::SendList(bool all)
 {
     if (app.ListForm)
-        app.ListForm->SendList(all, app.DestMode, wsocServer, wsocLan,
-                               [this](bool everything) { Lan.SendListRequest(everything); });
+        app.ListForm->SendList(all, int(DestMode), Relay.wsocServer(), Relay.wsocLan(),
+                               [this](bool everything) { Relay.SendListRequest(everything); });
 }

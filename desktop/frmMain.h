@@ -1,19 +1,21 @@
 #pragma once
 
-#include "desktop/LanLink.h"
-#include "desktop/SerialRelay.h"
+#include "core/RelayCore.h"
+#include "core/RelaySettings.h"
 #include "desktop/WindowGeometry.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
 #include <cstdint>
+#include <functional>
 
 class MenuCommands;
 class NirvexMain;
 class ColorButton;
 class DropDownComboBox;
 class IntervalTimer;
+class QComboBox;
 class ShapeLamp;
 class StatusBar;
 class TagLabel;
@@ -25,7 +27,6 @@ class QLineEdit;
 class QRadioButton;
 class QScrollBar;
 class SerialPortControl;
-class SocketControl;
 
 // The main window: source port settings, destination choice, run button, lamps, monitor area
 // and status bar, laid out in twips on a client area below the menu bar.
@@ -35,9 +36,6 @@ class frmMain : public QMainWindow {
     friend class MainSettings;
     // This window's menu command handlers.
     friend class MenuCommands;
-    // The relay and LAN handlers, which still work on this window's controls.
-    friend class SerialRelay;
-    friend class LanLink;
 
 public:
     explicit frmMain(NirvexMain& app, QWidget* parent = nullptr);
@@ -58,22 +56,48 @@ public:
     // Maps the Windows Japanese font names to the IPA fonts; runs once per process.
     static void installFontSubstitutions();
 
-    bool Authenticated = false;
+    // The relay as the user sees it: port pickers, destination choice, the run button.
+    enum class Picker { Source, Destination };
+    enum LampState { LampLit = 1, LampDark = 2 };
 
-    // Timer of the source port's bursts.
-    IntervalTimer* tmrSer = nullptr;
+    // Rebuilds a port picker from the ports 1 to 255 that the probing control can open.
+    void FillPortList(DropDownComboBox* list, const SerialPortControl* probing,
+                      const QComboBox* other, Picker picker);
+    void cmbComPort_DropDown();
+    void cmbComPort2_DropDown();
+    // The user opens a picker's list: numbers the devices plugged in since the last look,
+    // refills the picker, and says once per run on the status panel that devices exist that
+    // this user may not open, naming their group.
+    void PortListDropDown(Picker picker);
+    void optSerial_Click();
+    void optLan_Click();
+    void optServer_Click();
+    void optClient_Click();
+    void optHost_Click();
+    void cmdRun_Click();
+    // What a start would use: the controls read into one value.
+    RelaySettings CurrentSettings() const;
 
-    // Serial ports: source and destination.
-    SerialPortControl* comSer = nullptr;
-    SerialPortControl* comDest = nullptr;
+    // Lights (1) or darkens (2) a lamp in the colour family named by the last digit of its Tag.
+    static void SetLamp(TagLabel* label, int state);
+    // The item text of port n after a probe that returned probeError; empty when the port is
+    // not listed.
+    static QString PortItemText(int n, int probeError, bool otherSide, Picker picker);
+    // The destination history after a start with text: at most 10 entries, newest first, each
+    // text once.
+    static QStringList HistoryWith(const QStringList& items, const QString& text);
+    static constexpr int MaxHistory = 10;
 
-    // Sockets of the LAN link: listening or connecting, and the accepted peer of the server role.
-    SocketControl* wsocLan = nullptr;
-    SocketControl* wsocServer = nullptr;
+    // The destination kind and LAN role chosen (a start resolves serial and echo).
+    DestinationKind DestType = DestinationKind::Serial;
+    LanRole DestMode = LanRole::Server;
+    // Sounds when a start is refused.
+    std::function<void()> Beep;
+    // Where the host role connects; tests point it at a scripted relay host.
+    void setRelayHostEndpoint(const QString& host, int port);
 
-    // The LAN link and the serial relay that work on these controls.
-    LanLink Lan;
-    SerialRelay Relay;
+    // The relay this window shows and drives.
+    RelayCore Relay;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -95,7 +119,6 @@ private:
     void buildMenus();
     void buildControls();
     void buildSerialRelay();
-    void buildLanLink();
     void buildTabOrder();
     void place(QWidget* widget, double left, double top, double width, double height) const;
     QLabel* makeLabel(int index, QWidget* parent, const QString& text, double left, double top,
@@ -168,6 +191,11 @@ private:
     IntervalTimer* tmrHidden = nullptr;
 
     NirvexMain& app;
+    // Groups owning the devices the last port list fill found but may not open.
+    QStringList deniedGroups;
+    bool accessNoted = false;
+    QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
+    int relayPort = RelaySettings::RelayHostPort;
     WindowGeometry outerGeometry;
     double dpi = 96.0;
     QWidget* clientArea = nullptr;

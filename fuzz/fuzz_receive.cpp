@@ -1,65 +1,52 @@
-// libFuzzer target: random text through the receiving side of a main window's LAN link, cut
+// libFuzzer target: random text through the receiving side of the relay core's LAN link, cut
 // into chunks at random places, with the source port open on a fake device or closed.
 // Input: byte 0 holds flags (bit 0: port open, bit 1: repeat the text past the longest line
 // kept), byte 1 seeds the chunk sizes, the rest is the received text as UTF-8.
 #include "FakeSerialDevice.h"
 #include "FakeSerialPort.h"
 #include "core/LineReceiver.h"
+#include "core/PortTable.h"
+#include "core/RelayCore.h"
 #include "core/SerialDeviceFactory.h"
 #include "core/SerialPortControl.h"
-#include "desktop/LanLink.h"
-#include "desktop/NirvexMain.h"
-#include "desktop/frmMain.h"
 
-#include <QApplication>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QCoreApplication>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 
 namespace {
 
-// One offscreen window whose COM1 is a fake device; lives for the whole run.
-struct Window {
-    QTemporaryDir dir;
-    NirvexMain app;
+// One relay core whose COM1 is a fake device; lives for the whole run.
+struct Relay {
     FakeSerialPort port{QStringLiteral("fake:fuzz")};
-    std::unique_ptr<frmMain> w;
+    PortTable ports;
+    RelayCore core{ports};
 
-    Window()
+    Relay()
     {
-        app.IniPath = dir.filePath(QStringLiteral("nirvex.INI"));
-        QFile profile(app.IniPath);
-        if (profile.open(QIODevice::WriteOnly))
-            profile.write("[Ports]\nCOM1=fake:fuzz\n");
-        profile.close();
-        app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+        ports.setDeviceLister([] { return QList<PortTable::Device>(); });
+        ports.setEntry(1, port.path());
         SerialDeviceFactory::setStandard([](const QString&) -> std::unique_ptr<SerialDevice> {
             return std::make_unique<FakeSerialDevice>();
         });
-        w = std::make_unique<frmMain>(app);
-        w->Load();
-        w->comSer->setCommPort(1);
-        w->comSer->setSettings(QStringLiteral("9600,N,8,1"));
-        w->comSer->setInputMode(SerialPortControl::InputModeBinary);
-        app.DestType = 3;
-        app.DestMode = 3;
+        core.comSer()->setCommPort(1);
+        core.comSer()->setSettings(QStringLiteral("9600,N,8,1"));
+        core.comSer()->setInputMode(SerialPortControl::InputModeBinary);
     }
 };
 
-Window* window = nullptr;
+Relay* relay = nullptr;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     static int qtArgc = 1;
     static char* qtArgv[] = {(*argv)[0], nullptr};
     Q_UNUSED(argc);
-    new QApplication(qtArgc, qtArgv);
-    window = new Window;
+    new QCoreApplication(qtArgc, qtArgv);
+    relay = new Relay;
     return 0;
 }
 
@@ -70,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool open = data[0] & 1;
     const bool repeat = data[0] & 2;
     uint32_t seed = data[1] * 2654435761u + 1;
-    SerialPortControl* const port = window->w->comSer;
+    SerialPortControl* const port = relay->core.comSer();
     if (open != port->PortOpen())
         port->setPortOpen(open);
 
@@ -78,21 +65,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (repeat && !text.isEmpty())
         text = text.repeated(LineReceiver::MaxLineLength / text.size() + 2);
 
-    LanLink& lan = window->w->Lan;
     for (qsizetype at = 0; at < text.size();) {
         seed ^= seed << 13;
         seed ^= seed >> 17;
         seed ^= seed << 5;
         const qsizetype length = qsizetype(seed % 700) + 1;
-        lan.ReceiveText(text.mid(at, length));
+        relay->core.ReceiveText(text.mid(at, length));
         at += length;
     }
-    if (lan.ReceiveBuffer().size() > LineReceiver::MaxLineLength)
+    if (relay->core.ReceiveBuffer().size() > LineReceiver::MaxLineLength)
         std::abort();
 
     // Let the fake device take what was written, and forget it so memory stays bounded.
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    window->port.takeWritten();
+    relay->port.takeWritten();
     return 0;
 }

@@ -14,8 +14,8 @@
 LanCopy::LanCopy(const QString& sourcePath, int role, const QString& speed)
     : TestCopy({{1, sourcePath}})
 {
-    w->Relay.Beep = [] {};
-    w->wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+    w->Beep = [] {};
+    w->Relay.wsocLan()->setBindAddress(QHostAddress(QHostAddress::LocalHost));
     w->findChild<QRadioButton*>("optLan")->setChecked(true);
     (role == 1   ? w->findChild<QRadioButton*>("optServer")
      : role == 2 ? w->findChild<QRadioButton*>("optClient")
@@ -33,7 +33,7 @@ void LanCopy::click()
 
 void LanCopy::holdBurst()
 {
-    w->tmrSer->setInterval(3600 * 1000);
+    w->Relay.tmrSer()->setInterval(3600 * 1000);
 }
 
 QString LanCopy::status() const

@@ -5,8 +5,14 @@
 #include "core/QtSerialDevice.h"
 #include "core/SerialDeviceFactory.h"
 
-#include <QApplication>
 #include <QTest>
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication; // tests of the core run without a GUI
+#endif
 #include <cstring>
 
 std::vector<std::pair<const char*, TestRegistry::Factory>>& TestRegistry::all()
@@ -24,7 +30,7 @@ TestRegistry::Registrar::Registrar(const char* name, Factory factory)
 // go to QTest (for example a test function name or -v2).
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     // Paths under "fake:", or registered as a FakeSerialPort, get an in-memory device.
     SerialDeviceFactory::setStandard([](const QString& path) -> std::unique_ptr<SerialDevice> {
         if (path.isEmpty())

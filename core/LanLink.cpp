@@ -1,43 +1,37 @@
-#include "desktop/LanLink.h"
+#include "core/LanLink.h"
 
 #include "core/LineCodec.h"
+#include "core/RelayCore.h"
 #include "core/SerialDevice.h"
 #include "core/SerialPortControl.h"
 #include "core/SocketControl.h"
 #include "core/SocketErrorInfo.h"
-#include "desktop/DropDownComboBox.h"
-#include "desktop/NirvexMain.h"
-#include "desktop/SerialRelay.h"
-#include "desktop/ShapeLamp.h"
-#include "desktop/StatusBar.h"
-#include "desktop/frmMain.h"
 
-#include <QAction>
-#include <QLineEdit>
-#include <QMetaMethod>
 #include <algorithm>
-#include <limits>
 #include <utility>
 
-namespace {
+LanLink::LanLink(RelayCore& core) : core(core) {}
 
-const QColor lampOff(192, 192, 192);
-const QColor lampOn(64, 255, 64);
+bool LanLink::hostRole() const
+{
+    return core.current.role == LanRole::Host;
+}
 
-} // namespace
-
-LanLink::LanLink(NirvexMain& app, frmMain& form) : app(app), form(form) {}
+SocketControl* LanLink::lineSocket() const
+{
+    const LanRole role = core.current.role;
+    return role == LanRole::Client || role == LanRole::Host ? core.lanSocket : core.serverSocket;
+}
 
 void LanLink::SendLine(const QString& line)
 {
     // After a stop nothing may open the link again.
-    if (!app.RelayRunning)
+    if (!core.running)
         return;
     if (!stopping)
         OpenLan(false);
-    SocketControl* const socket =
-        app.DestMode == 2 || app.DestMode == 3 ? form.wsocLan : form.wsocServer;
-    if (!socket || socket->State() != SocketControl::Connected)
+    SocketControl* const socket = lineSocket();
+    if (socket->State() != SocketControl::Connected)
         return;
     if (batchDepth > 0) {
         if (batchSocket != socket)
@@ -70,23 +64,20 @@ void LanLink::sendBatched()
 
 void LanLink::sendData(const uint8_t* bytes, int count)
 {
-    static const QMetaMethod flushed = QMetaMethod::fromSignal(&LanLink::dataFlushed);
-    if (isSignalConnected(flushed))
-        emit dataFlushed(QByteArray(reinterpret_cast<const char*>(bytes), count));
     SendLine(LineCodec::buildDataLine(bytes, count));
 }
 
 void LanLink::FlushData()
 {
-    if (app.SendCount <= 0 && backlog.isEmpty())
+    if (core.SendCount <= 0 && backlog.isEmpty())
         return;
-    if (app.DestMode == 3 && !form.Authenticated)
+    if (hostRole() && !core.authenticated)
         return;
     const Batch batch(*this);
-    const int count = std::clamp<int>(app.SendCount, 0, LineCodec::MaxDataBytes);
+    const int count = std::clamp<int>(core.SendCount, 0, LineCodec::MaxDataBytes);
     if (count > 0)
-        sendData(app.SendBuffer.data(), count);
-    app.SendCount = 0;
+        sendData(core.SendBuffer.data(), count);
+    core.SendCount = 0;
     if (backlog.isEmpty())
         return;
     // Everything held back arrived after the bytes of SendBuffer.
@@ -107,13 +98,7 @@ void LanLink::SendControl(int signal, bool state)
         line = state ? QStringLiteral("CTRL:DSR:ON") : QStringLiteral("CTRL:DSR:OFF");
     else
         return;
-    emit controlSent(signal, state);
     SendLine(line);
-}
-
-QString LanLink::SplitField(const QString& text, int index)
-{
-    return LineCodec::SplitField(text, index);
 }
 
 void LanLink::ReceiveText(const QString& chunk)
@@ -128,35 +113,35 @@ void LanLink::HandleMessage(const QString& line)
     if (keyword == u"DATA") {
         const std::optional<QByteArray> bytes = LineCodec::decodeDataLine(text);
         // A count that makes no byte array, or a port that cannot take the bytes: ignored.
-        if (!bytes || !form.comSer->PortOpen())
+        if (!bytes || !core.serial->PortOpen())
             return;
-        SerialRelay::SetLamp(form.lblSend, SerialRelay::LampLit);
-        form.comSer->Output(*bytes);
+        core.writeToSource(*bytes);
     } else if (keyword == u"CTRL") {
         const QStringView signal = LineCodec::fieldView(text, 2);
         const bool on = LineCodec::fieldView(text, 3) == u"ON";
         if (signal == u"CTS")
-            form.comSer->setRTSEnable(on);
+            core.serial->setRTSEnable(on);
         else if (signal == u"DSR")
-            form.comSer->setDTREnable(on);
+            core.serial->setDTREnable(on);
     } else if (keyword == u"AUTH") {
         const QStringView field = LineCodec::fieldView(text, 2);
         const double code = LineCodec::readNumber(field);
+        emit core.loginAnswered(code);
         if (code == 0) {
-            form.Authenticated = true;
-            setLanLamp(true);
+            core.authenticated = true;
+            emit core.lanLampChanged(true);
             // What was collected while waiting for the login leaves now.
-            if (app.RelayRunning && app.DestType == 3 && app.DestMode == 3)
+            if (core.running && core.current.kind == DestinationKind::Lan && hostRole())
                 FlushData();
         } else if (code == 1) {
-            showStatus(QStringLiteral("IDが正しくないため、接続を拒否されました。"));
+            core.showStatus(QStringLiteral("IDが正しくないため、接続を拒否されました。"));
         } else {
-            showStatus(QStringLiteral("ホストからエラーが通知されました。[") + field.toString() +
-                       QLatin1Char(']'));
+            core.showStatus(QStringLiteral("ホストからエラーが通知されました。[") +
+                            field.toString() + QLatin1Char(']'));
         }
     } else if (keyword == u"LIST") {
-        emit listRowReceived(LineCodec::SplitField(line, 2), LineCodec::SplitField(line, 3),
-                             LineCodec::SplitField(line, 4));
+        emit core.listRowReceived(LineCodec::SplitField(line, 2), LineCodec::SplitField(line, 3),
+                                  LineCodec::SplitField(line, 4));
     }
 }
 
@@ -164,38 +149,37 @@ void LanLink::OpenLan(bool force)
 {
     if (stopping)
         return;
-    if (!force && (!app.RelayRunning || (app.DestMode != 2 && app.DestMode != 3)))
+    const LanRole role = core.current.role;
+    if (!force && (!core.running || (role != LanRole::Client && role != LanRole::Host)))
         return;
-    SocketControl* const lan = form.wsocLan;
+    SocketControl* const lan = core.lanSocket;
     if (lan->State() == SocketControl::ErrorState)
         lan->Close();
     if (lan->State() != SocketControl::Closed)
         return;
-    switch (app.DestMode) {
-    case 1:
-        lan->setLocalPort(PortNumber(form.txtPort->text()));
+    switch (role) {
+    case LanRole::Server:
+        lan->setLocalPort(core.current.listenPort);
         lan->Listen();
         break;
-    case 2:
+    case LanRole::Client:
         lan->setLocalPort(0);
-        lan->setRemoteHost(form.cmbDest->currentText());
-        lan->setRemotePort(PortNumber(form.txtServerPort->text()));
+        lan->setRemoteHost(core.current.peerHost);
+        lan->setRemotePort(core.current.peerPort);
         lan->Connect();
         break;
-    case 3:
+    case LanRole::Host:
         lan->setLocalPort(0);
-        lan->setRemoteHost(relayHost);
-        lan->setRemotePort(relayPort);
+        lan->setRemoteHost(core.current.relayHost);
+        lan->setRemotePort(core.current.relayPort);
         lan->Connect();
-        break;
-    default:
         break;
     }
 }
 
 void LanLink::wsocLan_ConnectionRequest(int requestID)
 {
-    SocketControl* const server = form.wsocServer;
+    SocketControl* const server = core.serverSocket;
     // A served connection that failed serves nobody: it must not lock out the next peer.
     if (server->State() == SocketControl::ErrorState)
         server->Close();
@@ -209,30 +193,29 @@ void LanLink::wsocLan_ConnectionRequest(int requestID)
     server->setLocalPort(0);
     if (!server->Accept(requestID))
         return;
-    form.mnuViewFlipList->setEnabled(true);
-    setLanLamp(true);
+    emit core.linkChanged(true);
+    emit core.lanLampChanged(true);
 }
 
 void LanLink::wsocLan_Connect()
 {
-    form.mnuViewFlipList->setEnabled(true);
-    if (app.DestMode == 3)
-        SendLine(QStringLiteral("AUTH:") + form.txtID->text() + QLatin1Char(':') +
-                 form.txtKey->text());
+    emit core.linkChanged(true);
+    if (hostRole())
+        SendLine(QStringLiteral("AUTH:") + core.current.hostId + QLatin1Char(':') +
+                 core.current.hostKey);
     else
-        setLanLamp(true);
+        emit core.lanLampChanged(true);
 }
 
-void LanLink::wsocLan_DataArrival(qint64 bytesTotal)
+void LanLink::wsocLan_DataArrival()
 {
-    Q_UNUSED(bytesTotal);
-    receiveFrom(form.wsocLan);
+    receiveFrom(core.lanSocket);
 }
 
 bool LanLink::sourceHasRoom() const
 {
-    const SerialDevice* port = form.comSer->device();
-    return !port || port->bytesToWrite() <= SerialRelay::QueueLimit;
+    const SerialDevice* port = core.serial->device();
+    return !port || port->bytesToWrite() <= RelayCore::QueueLimit;
 }
 
 void LanLink::receiveFrom(SocketControl* socket)
@@ -287,41 +270,34 @@ void LanLink::peerClosed(SocketControl* socket)
 
 void LanLink::wsocLan_Close()
 {
-    peerClosed(form.wsocLan);
-}
-
-void LanLink::wsocLan_Error(SocketErrorInfo& e)
-{
-    showStatus(ErrorText(e));
-    e.CancelDisplay = true;
+    peerClosed(core.lanSocket);
 }
 
 void LanLink::wsocServer_Connect()
 {
-    form.mnuViewFlipList->setEnabled(true);
-    setLanLamp(true);
+    emit core.linkChanged(true);
+    emit core.lanLampChanged(true);
 }
 
-void LanLink::wsocServer_DataArrival(qint64 bytesTotal)
+void LanLink::wsocServer_DataArrival()
 {
-    Q_UNUSED(bytesTotal);
-    receiveFrom(form.wsocServer);
+    receiveFrom(core.serverSocket);
 }
 
 void LanLink::wsocServer_Close()
 {
-    peerClosed(form.wsocServer);
+    peerClosed(core.serverSocket);
 }
 
-void LanLink::wsocServer_Error(SocketErrorInfo& e)
+void LanLink::wsoc_Error(SocketErrorInfo& e)
 {
-    showStatus(ErrorText(e));
+    core.showStatus(ErrorText(e));
     e.CancelDisplay = true;
 }
 
 void LanLink::SendListRequest(bool all)
 {
-    if (app.DestMode == 3)
+    if (hostRole())
         SendLine(all ? QStringLiteral("LIST:ALL") : QStringLiteral("LIST"));
 }
 
@@ -333,7 +309,7 @@ void LanLink::HoldBack(const char* bytes, qsizetype count)
     backlog.append(bytes, take);
     if (take < count) {
         droppedBytes += count - take;
-        showStatus(DroppedText(droppedBytes));
+        core.showStatus(DroppedText(droppedBytes));
     }
 }
 
@@ -342,7 +318,7 @@ void LanLink::FlushTail(bool sendTail)
     stopping = true;
     if (sendTail)
         FlushData();
-    app.SendCount = 0;
+    core.SendCount = 0;
     backlog = QByteArray();
     droppedBytes = 0;
     stopping = false;
@@ -352,25 +328,10 @@ void LanLink::CloseLan()
 {
     heldSocket = nullptr;
     unread.clear();
-    if (form.wsocLan->State() != SocketControl::Closed)
-        form.wsocLan->Close();
-    if (form.wsocServer->State() != SocketControl::Closed)
-        form.wsocServer->Close();
-}
-
-void LanLink::setRelayHostEndpoint(const QString& host, int port)
-{
-    relayHost = host;
-    relayPort = port;
-}
-
-int LanLink::PortNumber(const QString& text)
-{
-    const std::optional<int64_t> number = LineCodec::roundHalfEven(LineCodec::readNumber(text));
-    if (!number || *number < std::numeric_limits<int32_t>::min() ||
-        *number > std::numeric_limits<int32_t>::max())
-        return -1;
-    return int(*number);
+    if (core.lanSocket->State() != SocketControl::Closed)
+        core.lanSocket->Close();
+    if (core.serverSocket->State() != SocketControl::Closed)
+        core.serverSocket->Close();
 }
 
 QString LanLink::ErrorText(const SocketErrorInfo& e)
@@ -386,18 +347,8 @@ QString LanLink::DroppedText(qint64 count)
         .arg(count);
 }
 
-void LanLink::setLanLamp(bool connected)
-{
-    form.shpLan->setFillColor(connected ? lampOn : lampOff);
-}
-
 void LanLink::connectionEnded()
 {
-    form.mnuViewFlipList->setEnabled(false);
-    setLanLamp(false);
-}
-
-void LanLink::showStatus(const QString& text)
-{
-    form.sbStatusBar->setPanelText(QStringLiteral("status"), text);
+    emit core.linkChanged(false);
+    emit core.lanLampChanged(false);
 }

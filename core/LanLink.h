@@ -3,27 +3,22 @@
 #include "core/LineReceiver.h"
 
 #include <QByteArray>
-#include <QObject>
 #include <QPointer>
 #include <QString>
 
-class NirvexMain;
-class frmMain;
+class RelayCore;
 class SocketControl;
 struct SocketErrorInfo;
 
-// The main window's LAN link: the line protocol over wsocLan / wsocServer in the server, client
-// and host roles, the host-role login, and the LAN lamp and list command that follow it.
-class LanLink : public QObject {
-    Q_OBJECT
+// The relay's LAN link: the line protocol over wsocLan / wsocServer in the server, client and
+// host roles, the host-role login, and the connection state the core reports.
+class LanLink {
 public:
-    // Port of the relay host service.
-    static constexpr int RelayHostPort = 10001;
     // Source bytes kept, beyond the full SendBuffer, while the relay host has not accepted
     // this copy yet.
     static constexpr qsizetype BacklogLimit = 64 * 1024;
 
-    LanLink(NirvexMain& app, frmMain& form);
+    explicit LanLink(RelayCore& core);
 
     // Sends one line (LF added) on the role's socket when it is connected; drops it otherwise.
     // Reconnects a closed client or host link first (the line itself is then dropped). Does
@@ -34,31 +29,30 @@ public:
     void FlushData();
     // Flushes, then sends the CTS (signal 1) or DSR (signal 2) state as a CTRL line.
     void SendControl(int signal, bool state);
-    static QString SplitField(const QString& text, int index);
-    // Cuts received text into lines and handles each; ReceiveBuffer keeps the unfinished tail.
+    // Cuts received text into lines and handles each; the unfinished tail waits for more.
     void ReceiveText(const QString& chunk);
     void HandleMessage(const QString& line);
+    // The unfinished line received so far.
     const QString& ReceiveBuffer() const { return receiver.buffer(); }
     // True while received text waits for the source port to send what it has queued.
     bool ReceiveHeld() const { return !heldSocket.isNull() || !unread.isEmpty(); }
     // The source port's queue has emptied (or the port has gone): waiting lines are taken again
-    // until the queue is over SerialRelay::QueueLimit once more.
+    // until the queue is over RelayCore::QueueLimit once more.
     void ResumeReceiving();
 
-    // Starts the socket for the role in DestMode; returns at once. force is set only by the
-    // relay start; without it only a closed or failed client or host link is started again.
+    // Starts the socket for the role; returns at once. force is set only by the relay start;
+    // without it only a closed or failed client or host link is started again.
     void OpenLan(bool force);
     void wsocLan_ConnectionRequest(int requestID);
     void wsocLan_Connect();
-    void wsocLan_DataArrival(qint64 bytesTotal);
+    void wsocLan_DataArrival();
     void wsocLan_Close();
-    void wsocLan_Error(SocketErrorInfo& e);
     void wsocServer_Connect();
-    void wsocServer_DataArrival(qint64 bytesTotal);
+    void wsocServer_DataArrival();
     void wsocServer_Close();
-    void wsocServer_Error(SocketErrorInfo& e);
+    // Either socket's error: shown on the status panel, no message box of its own.
+    void wsoc_Error(SocketErrorInfo& e);
 
-    // The host role's part of the list command: asks the relay host for its rows.
     void SendListRequest(bool all);
 
     // Source bytes that found SendBuffer full while FlushData had to keep it: kept in order up
@@ -73,6 +67,9 @@ public:
     // Closes both sockets when they are not closed.
     void CloseLan();
 
+    // The socket the role's lines go out on.
+    SocketControl* lineSocket() const;
+
     // While one lives, the lines SendLine passes go out together, in one write, when the last
     // one ends: a block of source bytes costs one send, not one per line.
     class Batch {
@@ -86,27 +83,14 @@ public:
         LanLink& link;
     };
 
-    // Where the host role connects; tests point it at a scripted peer.
-    void setRelayHostEndpoint(const QString& host, int port);
-
-    // A port text read from its leading number, rounded; -1 when it is beyond 32 bits.
-    static int PortNumber(const QString& text);
     // "Source:Number:Description:Scode".
     static QString ErrorText(const SocketErrorInfo& e);
     // The status text for bytes dropped while waiting for the login.
     static QString DroppedText(qint64 count);
 
-signals:
-    // A DATA line was built from these bytes (it may still be dropped for want of a link).
-    void dataFlushed(const QByteArray& bytes);
-    // A CTRL line was built for this change.
-    void controlSent(int signal, bool state);
-    // A LIST row from the relay host.
-    void listRowReceived(const QString& id, const QString& key, const QString& host);
-
 private:
     // Takes what the socket received, or leaves it there while the source port still has more
-    // than SerialRelay::QueueLimit to send.
+    // than RelayCore::QueueLimit to send.
     void receiveFrom(SocketControl* socket);
     // Handles the lines of text one by one while the source port has room; the rest waits in
     // `unread`, and socket (when given) is read again once that is taken.
@@ -117,12 +101,10 @@ private:
     void sendData(const uint8_t* bytes, int count);
     void endBatch();
     void sendBatched();
-    void setLanLamp(bool connected);
     void connectionEnded();
-    void showStatus(const QString& text);
+    bool hostRole() const;
 
-    NirvexMain& app;
-    frmMain& form;
+    RelayCore& core;
     LineReceiver receiver;
     QByteArray backlog;
     qint64 droppedBytes = 0;
@@ -135,6 +117,4 @@ private:
     QPointer<SocketControl> heldSocket;
     // Received text not yet cut into lines, taken before anything more from heldSocket.
     QString unread;
-    QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
-    int relayPort = RelayHostPort;
 };

@@ -1,24 +1,15 @@
 #include "CpuMeter.h"
 #include "HeldPort.h"
-#include "LanCopy.h"
 #include "PtyPair.h"
-#include "ScriptedPeer.h"
+#include "RelayCopy.h"
 #include "TestRegistry.h"
 
-#include "FakeSerialPort.h"
-#include "core/ExtractNumber.h"
 #include "core/LineCodec.h"
-#include "core/SerialPortControl.h"
-#include "core/SocketControl.h"
-#include "desktop/DropDownComboBox.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QLineEdit>
 #include <QProcess>
-#include <QRadioButton>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,15 +23,6 @@ const QString refused = QStringLiteral("IDが正しくないため、接続を�
 const QString vanished = QStringLiteral("[8010:デバイスが切断されました]");
 const QString refusedConnect = QStringLiteral("wsocLan:10061:");
 const QByteArray goodLine = "DATA:3:4F4B21\n";
-
-QByteArray sample(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& b : bytes)
-        b = char(random.generate());
-    return bytes;
-}
 
 // The bytes of a literal, NULs included.
 template <qsizetype N> QByteArray raw(const char (&text)[N])
@@ -57,14 +39,14 @@ bool arrives(PtyPair& pty, const QByteArray& tail)
     return got.endsWith(tail);
 }
 
-// After a fault: the copy is still there, says what happened and does not spin while it waits.
-bool settled(const LanCopy& c, const QString& status)
+// After a fault: the relay says what happened and does not spin while it waits.
+bool settled(const RelayCopy& c, const QString& status)
 {
-    const bool said = QTest::qWaitFor([&] { return c.status().startsWith(status); }, Patience);
+    const bool said = QTest::qWaitFor([&] { return c.status.startsWith(status); }, Patience);
     const double busy = CpuMeter::busyShare(1000);
-    if (said && c.w->isVisible() && busy < 0.3)
+    if (said && busy < 0.3)
         return true;
-    qWarning("status \"%s\", busy %.0f%% of the time", qPrintable(c.status()), busy * 100);
+    qWarning("status \"%s\", busy %.0f%% of the time", qPrintable(c.status), busy * 100);
     return false;
 }
 
@@ -99,8 +81,8 @@ struct HostPeer {
 } // namespace
 
 // Faults from outside while a relay runs: ports and peers that vanish, a relay host that dies
-// or refuses, and a peer that sends garbage. Each ends with a copy that is still there, says
-// so on the status panel, idles, and relays again after a stop and a start.
+// or refuses, and a peer that sends garbage. Each ends with a relay that is still running,
+// says so on the status signal, idles, and relays again after a stop and a start.
 class TestFaults : public QObject {
     Q_OBJECT
 private slots:
@@ -127,16 +109,9 @@ private slots:
         QFETCH(int, destination);
         std::unique_ptr<PtyPair> pty[3] = {nullptr, std::make_unique<PtyPair>(),
                                            std::make_unique<PtyPair>()};
-        LanCopy c(pty[1]->slavePath(), 2);
-        c.app.Ports.setEntry(2, pty[2]->slavePath());
-        c.w->findChild<QRadioButton*>("optSerial")->setChecked(true);
-        c.w->Relay.cmbComPort2_DropDown();
-        for (int i = 0; i < c.w->findChild<QComboBox*>("cmbComPort2")->count(); ++i)
-            if (ExtractNumber(c.w->findChild<QComboBox*>("cmbComPort2")->itemText(i)) ==
-                destination)
-                c.w->findChild<QComboBox*>("cmbComPort2")->setCurrentIndex(i);
-        c.click();
-        QCOMPARE(c.status(), started);
+        RelayCopy c({{1, pty[1]->slavePath()}, {2, pty[2]->slavePath()}});
+        c.settings.destination.comPort = destination;
+        QVERIFY(c.start());
         QVERIFY(pty[1]->writeAll(sample(256 * 1024, 1)));
         QVERIFY(pty[destination]->readCount(4096).size() >= 4096); // the stream flows
         pty[victim]->closeMaster();
@@ -144,17 +119,16 @@ private slots:
             QVERIFY(pty[1]->writeAll(sample(4096, 2)));
         QFETCH(QString, status);
         QVERIFY(settled(c, status));
-        QVERIFY(c.app.RelayRunning); // until the user stops it
+        QVERIFY(c.core.RelayRunning()); // until the user stops it
 
-        c.click(); // a port that still has bytes queued gets its second to send them
-        QVERIFY(!c.app.RelayRunning);
-        QTRY_VERIFY_WITH_TIMEOUT(!c.w->comSer->PortOpen() && !c.w->comDest->PortOpen(), 3000);
+        c.core.StopRelay(); // a port that still has bytes queued gets its second to send them
+        QTRY_VERIFY_WITH_TIMEOUT(c.portsClosed(), 3000);
         for (int n : {1, 2}) {
             pty[n] = std::make_unique<PtyPair>();
-            c.app.Ports.setEntry(n, pty[n]->slavePath());
+            c.ports.setEntry(n, pty[n]->slavePath());
         }
-        c.click();
-        QCOMPARE(c.status(), started);
+        QVERIFY(c.start());
+        QCOMPARE(c.status, started);
         const QByteArray again = sample(8192, 3);
         QVERIFY(pty[1]->writeAll(again));
         QCOMPARE(pty[destination]->readCount(again.size()), again);
@@ -174,45 +148,46 @@ private slots:
     void lanPeerKilledMidStream()
     {
         QFETCH(int, role);
-        PtyPair a;
-        LanCopy me(a.slavePath(), role);
         const HeldPort held;
-        const QString port = held.text();
+        const auto copy = [&](PtyPair& pty, int copyRole) {
+            auto c = std::make_unique<RelayCopy>(QMap<int, QString>{{1, pty.slavePath()}},
+                                                 DestinationKind::Lan, LanRole(copyRole));
+            c->settings.listenPort = c->settings.peerPort = held.number();
+            return c;
+        };
+        PtyPair a;
+        const std::unique_ptr<RelayCopy> me = copy(a, role);
         std::unique_ptr<PtyPair> b;
-        std::unique_ptr<LanCopy> peer;
+        std::unique_ptr<RelayCopy> peer;
         const auto startPeer = [&] {
             peer.reset();
             b = std::make_unique<PtyPair>();
-            peer = std::make_unique<LanCopy>(b->slavePath(), 3 - role);
-            peer->w->findChild<QLineEdit*>("txtPort")->setText(port);
-            peer->w->findChild<QLineEdit*>("txtServerPort")->setText(port);
-            peer->click();
+            peer = copy(*b, 3 - role);
+            peer->start();
         };
-        me.w->findChild<QLineEdit*>("txtPort")->setText(port);
-        me.w->findChild<QLineEdit*>("txtServerPort")->setText(port);
-        role == 2 ? (startPeer(), me.click()) : (me.click(), startPeer());
-        QTRY_VERIFY_WITH_TIMEOUT(me.lampOn() && peer->lampOn(), Patience);
+        role == 2 ? (startPeer(), void(me->start())) : (void(me->start()), startPeer());
+        QTRY_VERIFY_WITH_TIMEOUT(me->lanLamp && peer->lanLamp, Patience);
         QVERIFY(a.writeAll(sample(256 * 1024, 4)));
         QVERIFY(b->readCount(4096).size() >= 4096); // the stream flows
 
-        for (SocketControl* control : {peer->w->wsocLan, peer->w->wsocServer}) {
+        for (SocketControl* control : {peer->core.wsocLan(), peer->core.wsocServer()}) {
             for (QTcpSocket* socket : control->findChildren<QTcpSocket*>()) {
                 socket->blockSignals(true);
                 socket->abort();
             }
         }
         peer.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(!me.lampOn() && !me.listEnabled(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!me->lanLamp && !me->link, Patience);
         if (role == 2) // the next line reconnects: nobody answers yet
             QVERIFY(a.writeAll("lost"));
         QFETCH(QString, status);
-        QVERIFY(settled(me, status));
-        QVERIFY(me.app.RelayRunning);
+        QVERIFY(settled(*me, status));
+        QVERIFY(me->core.RelayRunning());
 
         startPeer(); // a new server on the same port, or a new client
         if (role == 2)
             QVERIFY(a.writeAll("lost again")); // its flush connects; its own line is dropped
-        QTRY_VERIFY_WITH_TIMEOUT(me.lampOn() && peer->lampOn(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(me->lanLamp && peer->lanLamp, Patience);
         QVERIFY(a.writeAll("through"));
         QVERIFY(arrives(*b, "through"));
     }
@@ -230,40 +205,39 @@ private slots:
         HostPeer peer;
         QVERIFY(peer.login(hostPort));
         PtyPair a;
-        LanCopy c(a.slavePath(), 3);
-        c.w->findChild<QLineEdit*>("txtKey")->setText(restart ? QStringLiteral("Right")
-                                                              : QStringLiteral("Vorm"));
-        c.w->Lan.setRelayHostEndpoint(QStringLiteral("127.0.0.1"), hostPort);
-        c.click();
+        RelayCopy c({{1, a.slavePath()}}, DestinationKind::Lan, LanRole::Host);
+        c.settings.hostKey = restart ? QStringLiteral("Right") : QStringLiteral("Vorm");
+        c.settings.relayHost = QStringLiteral("127.0.0.1");
+        c.settings.relayPort = hostPort;
+        QVERIFY(c.start());
 
         if (restart) {
-            QTRY_VERIFY_WITH_TIMEOUT(c.lampOn(), Patience);
+            QTRY_VERIFY_WITH_TIMEOUT(c.lanLamp, Patience);
             QVERIFY(a.writeAll(sample(256 * 1024, 6)));
             QTRY_VERIFY_WITH_TIMEOUT(peer.data().size() >= 4096, Patience); // the stream flows
             host->kill();
             QVERIFY(host->waitForFinished(Patience));
-            QTRY_VERIFY_WITH_TIMEOUT(!c.lampOn() && !c.listEnabled(), Patience);
+            QTRY_VERIFY_WITH_TIMEOUT(!c.lanLamp && !c.link, Patience);
             QVERIFY(a.writeAll("lost")); // the next line reconnects: nobody answers yet
             QVERIFY(settled(c, refusedConnect));
             QVERIFY(startHost(hostPort));
             QVERIFY(peer.login(hostPort));
             QVERIFY(a.writeAll("lost again")); // connects and logs in; its own line is dropped
-            QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && c.listEnabled(), Patience);
+            QTRY_VERIFY_WITH_TIMEOUT(c.lanLamp && c.link, Patience);
             QVERIFY(a.writeAll("through"));
             QTRY_VERIFY_WITH_TIMEOUT(peer.data().endsWith("through"), Patience);
         } else {
-            QTRY_COMPARE_WITH_TIMEOUT(c.status(), refused, Patience);
-            QTRY_VERIFY_WITH_TIMEOUT(!c.listEnabled(), Patience); // the service hung up
-            QVERIFY(a.writeAll(sample(4096, 7)));                 // kept, not sent
+            QTRY_COMPARE_WITH_TIMEOUT(c.status, refused, Patience);
+            QTRY_VERIFY_WITH_TIMEOUT(!c.link, Patience); // the service hung up
+            QVERIFY(a.writeAll(sample(4096, 7)));        // kept, not sent
             QVERIFY(settled(c, refused));
-            QVERIFY(!c.lampOn() && !c.w->Authenticated);
+            QVERIFY(!c.lanLamp && !c.core.Authenticated());
         }
 
-        c.click();
-        QVERIFY(!c.app.RelayRunning);
-        c.w->findChild<QLineEdit*>("txtKey")->setText(QStringLiteral("Right"));
-        c.click();
-        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn(), Patience);
+        c.core.StopRelay();
+        c.settings.hostKey = QStringLiteral("Right");
+        QVERIFY(c.start());
+        QTRY_VERIFY_WITH_TIMEOUT(c.lanLamp, Patience);
         const QByteArray again = sample(8192, 8);
         QVERIFY(a.writeAll(again));
         QTRY_VERIFY_WITH_TIMEOUT(peer.data().endsWith(again), Patience);
@@ -298,24 +272,20 @@ private slots:
     {
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, written);
-        FakeSerialPort port(QStringLiteral("fake:faultsGarbage"));
-        ScriptedPeer peer;
-        LanCopy c(port.path(), 2);
-        c.w->findChild<QLineEdit*>("txtServerPort")->setText(QString::number(peer.port()));
-        c.click();
-        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && peer.connected(), Patience);
-        peer.send(text);
-        peer.send('\n' + goodLine); // ends whatever line the text left open
-        QTRY_COMPARE_WITH_TIMEOUT(port.written(), written + "OK!", Patience);
+        PeerCopy p(LanRole::Client);
+        QTRY_VERIFY_WITH_TIMEOUT(p.c.lanLamp && p.peer.connected(), Patience);
+        p.peer.send(text);
+        p.peer.send('\n' + goodLine); // ends whatever line the text left open
+        QTRY_COMPARE_WITH_TIMEOUT(p.port.written(), written + "OK!", Patience);
         QFETCH(bool, heavy);
         if (!heavy)
             return;
-        QVERIFY(settled(c, started));
-        c.click();
-        c.click();
-        QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && peer.connections() == 2, Patience);
-        peer.send(goodLine);
-        QTRY_COMPARE_WITH_TIMEOUT(port.written(), written + "OK!OK!", Patience);
+        QVERIFY(settled(p.c, started));
+        p.c.toggle();
+        p.c.toggle();
+        QTRY_VERIFY_WITH_TIMEOUT(p.c.lanLamp && p.peer.connections() == 2, Patience);
+        p.peer.send(goodLine);
+        QTRY_COMPARE_WITH_TIMEOUT(p.port.written(), written + "OK!OK!", Patience);
     }
 
 private:

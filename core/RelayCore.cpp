@@ -1,0 +1,412 @@
+#include "core/RelayCore.h"
+
+#include "core/CharacterTime.h"
+#include "core/IntervalTimer.h"
+#include "core/SerialDevice.h"
+#include "core/SerialPortControl.h"
+#include "core/SocketControl.h"
+#include "core/SocketErrorInfo.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMetaMethod>
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+const QString sourceErrorPrefix = QStringLiteral("シリアルポートエラー ");
+const QString destinationErrorPrefix = QStringLiteral("転送先シリアルポートエラー ");
+
+qint64 queuedOn(const SerialPortControl* port)
+{
+    return port && port->device() ? port->device()->bytesToWrite() : 0;
+}
+
+} // namespace
+
+RelayCore::RelayCore(const PortTable& ports, QObject* parent)
+    : QObject(parent), serial(new SerialPortControl(this)),
+      destinationPort(new SerialPortControl(this)),
+      lanSocket(new SocketControl(QStringLiteral("wsocLan"), this)),
+      serverSocket(new SocketControl(QStringLiteral("wsocServer"), this)),
+      burstTimer(new IntervalTimer(this)), lan(*this)
+{
+    serial->setObjectName(QStringLiteral("comSer"));
+    destinationPort->setObjectName(QStringLiteral("comDest"));
+    lanSocket->setObjectName(QStringLiteral("wsocLan"));
+    serverSocket->setObjectName(QStringLiteral("wsocServer"));
+    for (SerialPortControl* port : {serial, destinationPort}) {
+        port->setPortTable(&ports);
+        port->setDTREnable(true);
+        port->setRTSEnable(false);
+    }
+    drainLimit.setSingleShot(true);
+    drainLimit.setInterval(DrainMs);
+    connect(&drainLimit, &QTimer::timeout, this, [this] { finishDrain(); });
+
+    connect(serial, &SerialPortControl::OnComm, this, &RelayCore::comSer_OnComm);
+    connect(serial, &SerialPortControl::Vanished, this, &RelayCore::comSer_Vanished);
+    connect(destinationPort, &SerialPortControl::OnComm, this, &RelayCore::comDest_OnComm);
+    connect(destinationPort, &SerialPortControl::Vanished, this, &RelayCore::comDest_Vanished);
+    connect(burstTimer, &IntervalTimer::Timer, this, &RelayCore::tmrSer_Timer);
+
+    connect(lanSocket, &SocketControl::ConnectionRequest, this,
+            [this](int requestID) { lan.wsocLan_ConnectionRequest(requestID); });
+    connect(lanSocket, &SocketControl::ConnectEvent, this, [this] { lan.wsocLan_Connect(); });
+    connect(lanSocket, &SocketControl::DataArrival, this, [this] { lan.wsocLan_DataArrival(); });
+    connect(lanSocket, &SocketControl::CloseEvent, this, [this] { lan.wsocLan_Close(); });
+    connect(serverSocket, &SocketControl::ConnectEvent, this, [this] { lan.wsocServer_Connect(); });
+    connect(serverSocket, &SocketControl::DataArrival, this,
+            [this] { lan.wsocServer_DataArrival(); });
+    connect(serverSocket, &SocketControl::CloseEvent, this, [this] { lan.wsocServer_Close(); });
+    for (SocketControl* socket : {lanSocket, serverSocket})
+        connect(socket, &SocketControl::Error, this,
+                [this](SocketErrorInfo& e) { lan.wsoc_Error(e); });
+}
+
+RelayCore::~RelayCore() = default;
+
+QString RelayCore::ErrorText(const QString& prefix, const ComError& error)
+{
+    return prefix + QLatin1Char('[') + QString::number(error.Number) + QLatin1Char(':') +
+           error.Description + QLatin1Char(']');
+}
+
+QString RelayCore::DiscardedText(qint64 count)
+{
+    return QStringLiteral("未送信の %1 バイトを破棄しました。").arg(count);
+}
+
+void RelayCore::showStatus(const QString& text)
+{
+    emit statusChanged(text);
+}
+
+void RelayCore::openPort(SerialPortControl* port, const RelaySettings::Side& side)
+{
+    // Every step runs; a failing one leaves its error pending and the most recent one counts.
+    port->setCommPort(side.comPort);
+    port->setSettings(side.framingText());
+    port->setInputMode(SerialPortControl::InputModeBinary);
+    port->setRThreshold(1);
+    port->setSThreshold(1);
+    port->setPortOpen(true);
+}
+
+bool RelayCore::StartRelay(const RelaySettings& settings)
+{
+    if (running)
+        return true;
+    current = settings;
+    const auto refuse = [this](const QString& prefix, const SerialPortControl* port) {
+        showStatus(ErrorText(prefix, port->lastError()));
+        StopRelay();
+        return false;
+    };
+    // A new start does not wait for the last stop's ports.
+    if (draining)
+        finishDrain();
+    serial->clearError();
+    openPort(serial, current.source);
+    if (serial->lastError().isError())
+        return refuse(sourceErrorPrefix, serial);
+
+    burstTimer->setInterval(CharacterTime::timerInterval(current.source.speed, current.source.bits,
+                                                         current.source.stopBits));
+
+    if (current.kind == DestinationKind::Serial || current.kind == DestinationKind::Echo)
+        current.kind = serial->CommPort() == current.destination.comPort ? DestinationKind::Echo
+                                                                         : DestinationKind::Serial;
+
+    switch (current.kind) {
+    case DestinationKind::Serial:
+        destinationPort->clearError();
+        openPort(destinationPort, current.destination);
+        if (destinationPort->lastError().isError())
+            return refuse(destinationErrorPrefix, destinationPort);
+        break;
+    case DestinationKind::Lan:
+        lan.OpenLan(true);
+        break;
+    default:
+        break;
+    }
+
+    showStatus(QStringLiteral("接続しました！"));
+    running = true;
+    return true;
+}
+
+void RelayCore::StopRelay()
+{
+    sourceHeld = destinationHeld = false;
+    // The burst in progress ends with the relay: no tick may come after the ports are closed.
+    if (burstTimer->Enabled()) {
+        burstTimer->setEnabled(false);
+        emit receiveLampChanged(false);
+    }
+    // The tail of the last burst still goes to a peer that is connected now; nothing reopens
+    // the link and nothing is kept for a later relay.
+    lan.FlushTail(running && current.kind == DestinationKind::Lan);
+
+    lan.CloseLan();
+    emit lanLampChanged(false);
+    emit linkChanged(false);
+    // A port with bytes still queued gets DrainMs to send them; the others close now.
+    for (SerialPortControl* port : {serial, destinationPort})
+        if (port->PortOpen() && queuedOn(port) == 0)
+            port->setPortOpen(false);
+    draining = queuedForSending() > 0;
+    if (draining)
+        drainLimit.start();
+    running = false;
+}
+
+void RelayCore::StopAndWait()
+{
+    if (running)
+        StopRelay();
+    // The limit's own tick ends the wait; the deadline only guards against a lost tick.
+    for (QDeadlineTimer limit(2 * DrainMs); draining && !limit.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (draining)
+        finishDrain();
+}
+
+qint64 RelayCore::queuedForSending() const
+{
+    return queuedOn(serial) + queuedOn(destinationPort);
+}
+
+void RelayCore::drainEvent(const SerialPortControl* port)
+{
+    // A send event, or a port gone, may leave nothing queued: the drain is then over.
+    const bool sent = !port || port->CommEvent() == SerialPortControl::EventSend;
+    if (draining && sent && queuedForSending() == 0)
+        finishDrain();
+}
+
+void RelayCore::finishDrain()
+{
+    drainLimit.stop();
+    const bool wasDraining = std::exchange(draining, false);
+    const qint64 dropped = queuedForSending();
+    if (serial->PortOpen())
+        serial->setPortOpen(false);
+    if (destinationPort->PortOpen())
+        destinationPort->setPortOpen(false);
+    if (wasDraining && dropped > 0)
+        showStatus(DiscardedText(dropped));
+}
+
+void RelayCore::comSer_OnComm()
+{
+    if (draining) {
+        drainEvent(serial);
+        return;
+    }
+    const auto crossed = [this](int signal, bool on, bool (SerialPortControl::*set)(bool)) {
+        switch (current.kind) {
+        case DestinationKind::Serial:
+            (destinationPort->*set)(on);
+            break;
+        case DestinationKind::Echo:
+            (serial->*set)(on);
+            break;
+        case DestinationKind::Lan:
+            lan.SendControl(signal, on);
+            break;
+        }
+    };
+    switch (serial->CommEvent()) {
+    case SerialPortControl::EventReceive:
+        if (sourceHeld || DestinationQueue() > QueueLimit) {
+            sourceHeld = true;
+            checkHeldSoon();
+        } else {
+            takeSource();
+        }
+        break;
+    case SerialPortControl::EventSend:
+        emit sendLampChanged(false);
+        // Room again for what waits to be sent out of this port.
+        resumeHeld();
+        lan.ResumeReceiving();
+        break;
+    case SerialPortControl::EventCts:
+        crossed(1, serial->CTSHolding(), &SerialPortControl::setRTSEnable);
+        break;
+    case SerialPortControl::EventDsr:
+        crossed(2, serial->DSRHolding(), &SerialPortControl::setDTREnable);
+        break;
+    default:
+        break;
+    }
+}
+
+void RelayCore::comDest_OnComm()
+{
+    if (draining) {
+        drainEvent(destinationPort);
+        return;
+    }
+    switch (destinationPort->CommEvent()) {
+    case SerialPortControl::EventReceive:
+        if (destinationHeld || queuedOn(serial) > QueueLimit) {
+            destinationHeld = true;
+            checkHeldSoon();
+        } else {
+            takeDestination();
+        }
+        break;
+    case SerialPortControl::EventSend:
+        resumeHeld();
+        break;
+    case SerialPortControl::EventCts:
+        serial->setRTSEnable(destinationPort->CTSHolding());
+        break;
+    case SerialPortControl::EventDsr:
+        serial->setDTREnable(destinationPort->DSRHolding());
+        break;
+    default:
+        break;
+    }
+}
+
+void RelayCore::writeToSource(const QByteArray& bytes)
+{
+    emit sendLampChanged(true);
+    static const QMetaMethod watched = QMetaMethod::fromSignal(&RelayCore::destinationBytes);
+    if (isSignalConnected(watched))
+        emit destinationBytes(bytes);
+    serial->Output(bytes);
+}
+
+void RelayCore::takeSource()
+{
+    burstTimer->setEnabled(false);
+    emit receiveLampChanged(true);
+    serial->setInputLen(0);
+    const QByteArray bytes = serial->Input();
+    if (!bytes.isEmpty()) {
+        static const QMetaMethod watched = QMetaMethod::fromSignal(&RelayCore::sourceBytes);
+        if (isSignalConnected(watched))
+            emit sourceBytes(bytes);
+        ForwardSerialData(bytes);
+    }
+    burstTimer->setEnabled(true);
+}
+
+void RelayCore::takeDestination()
+{
+    const QByteArray bytes = destinationPort->Input();
+    if (!bytes.isEmpty())
+        writeToSource(bytes);
+}
+
+qint64 RelayCore::DestinationQueue() const
+{
+    switch (current.kind) {
+    case DestinationKind::Serial:
+        return queuedOn(destinationPort);
+    case DestinationKind::Echo:
+        return queuedOn(serial);
+    case DestinationKind::Lan:
+        return lan.lineSocket()->bytesToWrite();
+    }
+    return 0;
+}
+
+void RelayCore::checkHeldSoon()
+{
+    // A port's send event says when its queue has emptied; a socket says nothing, so a source
+    // that waits for the LAN looks again now and then.
+    if (checkScheduled || !sourceHeld || current.kind != DestinationKind::Lan)
+        return;
+    checkScheduled = true;
+    QTimer::singleShot(QueueCheckMs, this, [this] {
+        checkScheduled = false;
+        resumeHeld();
+    });
+}
+
+void RelayCore::resumeHeld()
+{
+    if (sourceHeld && DestinationQueue() <= QueueLimit / 2) {
+        sourceHeld = false;
+        if (serial->PortOpen() && serial->device()->bytesAvailable() > 0)
+            takeSource();
+    }
+    if (destinationHeld && queuedOn(serial) <= QueueLimit / 2) {
+        destinationHeld = false;
+        if (destinationPort->PortOpen() && destinationPort->device()->bytesAvailable() > 0)
+            takeDestination();
+    }
+    checkHeldSoon();
+}
+
+void RelayCore::comSer_Vanished()
+{
+    drainEvent(nullptr);
+    resumeHeld();
+    lan.ResumeReceiving();
+    showStatus(ErrorText(sourceErrorPrefix, serial->lastError()));
+}
+
+void RelayCore::comDest_Vanished()
+{
+    drainEvent(nullptr);
+    resumeHeld();
+    showStatus(ErrorText(destinationErrorPrefix, destinationPort->lastError()));
+}
+
+void RelayCore::ForwardSerialData(const QByteArray& bytes)
+{
+    switch (current.kind) {
+    case DestinationKind::Serial:
+        destinationPort->Output(bytes);
+        break;
+    case DestinationKind::Echo:
+        writeToSource(bytes);
+        break;
+    case DestinationKind::Lan: {
+        const LanLink::Batch batch(lan);
+        constexpr int capacity = int(std::tuple_size_v<decltype(SendBuffer)>);
+        if (SendCount < 0 || SendCount > capacity)
+            SendCount = 0;
+        const char* next = bytes.constData();
+        qsizetype left = bytes.size();
+        while (left > 0) {
+            if (SendCount >= capacity || lan.HasBacklog()) {
+                lan.FlushData();
+                // A link that keeps its bytes (a host that has not accepted this copy yet)
+                // leaves no room: the rest of the block waits in the link's backlog.
+                if (SendCount >= capacity || lan.HasBacklog()) {
+                    lan.HoldBack(next, left);
+                    break;
+                }
+            }
+            const int room = capacity - SendCount;
+            const int take = int(std::min<qsizetype>(room, left));
+            std::memcpy(SendBuffer.data() + SendCount, next, size_t(take));
+            SendCount = int16_t(SendCount + take);
+            next += take;
+            left -= take;
+        }
+        if (SendCount >= capacity)
+            lan.FlushData();
+        break;
+    }
+    }
+}
+
+void RelayCore::tmrSer_Timer()
+{
+    burstTimer->setEnabled(false);
+    emit receiveLampChanged(false);
+    // Only a running relay sends: a tick can never reopen a link that a stop has closed.
+    if (SendCount > 0 && running)
+        lan.FlushData();
+}

@@ -1,0 +1,143 @@
+#include "core/RelaySettings.h"
+
+#include "core/ExtractNumber.h"
+#include "core/LineCodec.h"
+#include "core/ProfileFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr qint64 int16Min = std::numeric_limits<int16_t>::min();
+constexpr qint64 int16Max = std::numeric_limits<int16_t>::max();
+constexpr qint64 int32Min = std::numeric_limits<int32_t>::min();
+constexpr qint64 int32Max = std::numeric_limits<int32_t>::max();
+
+} // namespace
+
+QString RelaySettings::Side::framingText() const
+{
+    return RelaySettings::framingText(speed, parity, bits, stopBits);
+}
+
+const QStringList& RelaySettings::speedItems()
+{
+    static const QStringList items = {
+        QStringLiteral("110"),   QStringLiteral("300"),   QStringLiteral("600"),
+        QStringLiteral("1200"),  QStringLiteral("2400"),  QStringLiteral("9600"),
+        QStringLiteral("14400"), QStringLiteral("19200"), QStringLiteral("28800"),
+        QStringLiteral("38400"), QStringLiteral("56000"), QStringLiteral("128000"),
+        QStringLiteral("256000")};
+    return items;
+}
+
+const QStringList& RelaySettings::parityItems()
+{
+    static const QStringList items = {QStringLiteral("Even"), QStringLiteral("Mark"),
+                                      QStringLiteral("None"), QStringLiteral("Odd"),
+                                      QStringLiteral("Space")};
+    return items;
+}
+
+const QStringList& RelaySettings::bitsItems()
+{
+    static const QStringList items = {QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
+                                      QStringLiteral("7"), QStringLiteral("8")};
+    return items;
+}
+
+const QStringList& RelaySettings::stopBitsItems()
+{
+    static const QStringList items = {QStringLiteral("1"), QStringLiteral("1.5"),
+                                      QStringLiteral("2")};
+    return items;
+}
+
+QString RelaySettings::framingText(const QString& speed, const QString& parity, const QString& bits,
+                                   const QString& stopBits)
+{
+    return speed + QLatin1Char(',') + parity.left(1) + QLatin1Char(',') + bits + QLatin1Char(',') +
+           stopBits;
+}
+
+int RelaySettings::portNumber(const QString& text)
+{
+    const std::optional<int64_t> number = LineCodec::roundHalfEven(LineCodec::readNumber(text));
+    if (!number || *number < int32Min || *number > int32Max)
+        return -1;
+    return int(*number);
+}
+
+std::optional<qint64> RelaySettings::toInteger(const QString& text, qint64 min, qint64 max)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    // The default rounding mode rounds halves to the even neighbour.
+    const double rounded = std::nearbyint(value);
+    if (rounded < double(min) || rounded > double(max))
+        return std::nullopt;
+    return qint64(rounded);
+}
+
+int RelaySettings::portIndex(const QStringList& items, int n)
+{
+    if (n < 0)
+        return -1;
+    for (int i = 0; i < items.size(); ++i) {
+        if (ExtractNumber(items.at(i)) == n)
+            return i;
+    }
+    return -1;
+}
+
+int RelaySettings::itemIndex(const QStringList& items, const QString& text)
+{
+    for (int i = 0; i < items.size(); ++i) {
+        if (items.at(i) == text)
+            return i;
+    }
+    return -1;
+}
+
+QString RelaySettings::listedText(const QStringList& items, const QString& stored)
+{
+    return itemIndex(items, stored) >= 0 ? stored : QString();
+}
+
+RelaySettings RelaySettings::fromProfile(const QString& iniPath)
+{
+    const auto text = [&](const QString& key, const QString& def) {
+        return ProfileFile::readValue(iniPath, Section, key, def);
+    };
+    const auto number = [&](const QString& key, qint64 def, qint64 min, qint64 max) {
+        return toInteger(text(key, QString::number(def)), min, max).value_or(def);
+    };
+    const auto side = [&](const QString& suffix) {
+        Side s;
+        // No stored port reads as no picker selection: COM number 0.
+        s.comPort = int(std::max<qint64>(0, number(PortKey + suffix, -1, int16Min, int16Max)));
+        s.speed = listedText(speedItems(), text(SpeedKey + suffix, DefaultSpeed));
+        s.parity = listedText(parityItems(), text(ParityKey + suffix, DefaultParity));
+        s.bits = listedText(bitsItems(), text(BitsKey + suffix, DefaultBits));
+        s.stopBits = listedText(stopBitsItems(), text(StopBitsKey + suffix, DefaultStopBits));
+        return s;
+    };
+
+    RelaySettings settings;
+    settings.source = side(QString());
+    settings.destination = side(DestinationSuffix);
+    settings.hostId = text(QStringLiteral("HostID"), DefaultHostId);
+    settings.hostKey = text(QStringLiteral("HostKey"), DefaultHostKey);
+    settings.listenPort = portNumber(text(QStringLiteral("Port"), DefaultPort));
+    settings.peerPort = portNumber(text(QStringLiteral("ServerPort"), DefaultPort));
+    settings.peerHost = text(QStringLiteral("Server0"), DefaultPeerHost);
+    settings.kind = DestinationKind(
+        int32_t(number(QStringLiteral("DestType"), DefaultDestType, int32Min, int32Max)));
+    settings.role =
+        LanRole(int32_t(number(QStringLiteral("DestMode"), DefaultDestMode, int32Min, int32Max)));
+    return settings;
+}
