@@ -48,7 +48,8 @@ QStringList itemsOf(const QComboBox* combo)
 Side sideOf(const QList<QComboBox*>& pickers, int side)
 {
     const auto at = [&](int i) { return pickers.at(5 * side + i); };
-    return {at(0), at(1), at(2), at(3), at(4), side == 0 ? QString() : RelaySettings::DestinationSuffix};
+    return {at(0), at(1), at(2),
+            at(3), at(4), side == 0 ? QString() : RelaySettings::DestinationSuffix};
 }
 
 class Reader {

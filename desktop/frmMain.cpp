@@ -38,7 +38,6 @@
 
 namespace {
 
-
 // Clears a list, fills it and leaves it without a selection.
 void fillList(QComboBox* combo, const QStringList& items)
 {
@@ -344,7 +343,8 @@ void frmMain::buildControls()
     cmbDest->completer()->setCaseSensitivity(Qt::CaseSensitive);
     cmbDest->setEditText(RelaySettings::DefaultPeerHost);
     place(cmbDest, 120, 600, 2535, 300);
-    txtServerPort = makeText(frmClient, "txtServerPort", RelaySettings::DefaultPort, 1560, 960, 615);
+    txtServerPort =
+        makeText(frmClient, "txtServerPort", RelaySettings::DefaultPort, 1560, 960, 615);
     makeLabel(12, frmClient, QStringLiteral("接続先"), 120, 240, 1455, 255);
     makeLabel(11, frmClient, QStringLiteral("接続先ポート"), 120, 960, 1455, 255);
 
@@ -389,8 +389,9 @@ void frmMain::buildSerialRelay()
             [this](bool lit) { SetLamp(lblRecv, lit ? LampLit : LampDark); });
     connect(&Relay, &RelayCore::sendLampChanged, this,
             [this](bool lit) { SetLamp(lblSend, lit ? LampLit : LampDark); });
-    connect(&Relay, &RelayCore::lanLampChanged, this,
-            [this](bool on) { shpLan->setFillColor(on ? UiColors::GreenLit : UiColors::LanLampOff); });
+    connect(&Relay, &RelayCore::lanLampChanged, this, [this](bool on) {
+        shpLan->setFillColor(on ? UiColors::GreenLit : UiColors::LanLampOff);
+    });
     connect(&Relay, &RelayCore::linkChanged, mnuViewFlipList, &QAction::setEnabled);
 }
 

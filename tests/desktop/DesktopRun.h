@@ -29,7 +29,7 @@ public:
     QString describe(const QString& name)
     {
         if (name == "DestType" || name == "DestMode")
-            return QString::number(name == "DestType" ? app.DestType : app.DestMode);
+            return QString::number(name == "DestType" ? int(w().DestType) : int(w().DestMode));
         if (name == "cmbDest") {
             auto* dest = control<QComboBox>(name);
             QStringList items;

@@ -25,7 +25,6 @@ struct ListCopy {
 
     ListCopy(const QString& name, int role, const QByteArray& extra = {}) : source("fake:" + name)
     {
-<<<<<<< HEAD:tests/desktop/tst_connectionlist.cpp
         const QString path = dir.filePath("nirvex.INI");
         QVERIFY(DesktopRun::write(path, QStringLiteral("[Ports]\nCOM1=fake:%1\n[Settings]\n"
                                                        "シリアルポート=1\nDestType=3\nDestMode=%2\n"
@@ -35,21 +34,7 @@ struct ListCopy {
                                                 .toUtf8() +
                                             extra));
         run = std::make_unique<DesktopRun>(path);
-        w().wsocLan->setBindAddress(QHostAddress(QHostAddress::LocalHost));
-=======
-        QFile file(path);
-        const QByteArray text =
-            QStringLiteral("[Ports]\nCOM1=fake:%1\n[Settings]\nシリアルポート=1\n"
-                           "DestType=3\nDestMode=%2\nPort=%3\nServerPort=%3\n")
-                .arg(name, QString::number(role), QString::number(port))
-                .toUtf8() +
-            extra;
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        file.close();
-        app.Ports.setDeviceLister([] { return QList<PortTable::Device>(); });
-        app.Main(path);
         w().Relay.wsocLan()->setBindAddress(QHostAddress(QHostAddress::LocalHost));
->>>>>>> wip-core:tests/lan/tst_connectionlist.cpp
     }
     frmMain& w() { return run->w(); }
     frmList& list() { return *run->app.ListForm; }
@@ -108,23 +93,12 @@ private slots:
         copy.key(Qt::Key_F8); // no connection: the command is disabled
         QVERIFY(!copy.list().isVisible());
 
-<<<<<<< HEAD:tests/desktop/tst_connectionlist.cpp
         serverCopy.start();
-        QTRY_COMPARE_WITH_TIMEOUT(serverCopy.w().wsocLan->State(), 2, Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(serverCopy.w().Relay.wsocLan()->State(), 2, Patience);
         clientCopy.run->control<QLineEdit>("txtServerPort")
-            ->setText(QString::number(serverCopy.w().wsocLan->LocalPort()));
+            ->setText(QString::number(serverCopy.w().Relay.wsocLan()->LocalPort()));
         clientCopy.start();
         QTRY_VERIFY_WITH_TIMEOUT(serverCopy.listEnabled() && clientCopy.listEnabled(), Patience);
-=======
-        serverCopy.run();
-        QTRY_COMPARE_WITH_TIMEOUT(serverCopy.w().Relay.wsocLan()->State(), 2, Patience);
-        clientCopy.w().txtServerPort->setText(
-            QString::number(serverCopy.w().Relay.wsocLan()->LocalPort()));
-        clientCopy.run();
-        QTRY_VERIFY_WITH_TIMEOUT(serverCopy.w().mnuViewFlipList->isEnabled() &&
-                                     clientCopy.w().mnuViewFlipList->isEnabled(),
-                                 Patience);
->>>>>>> wip-core:tests/lan/tst_connectionlist.cpp
         // The server sees the peer's address, the client the host as it was typed.
         const QStringList row{server ? "||127.0.0.1" : "||localhost"};
         copy.key(Qt::Key_F8);
@@ -141,15 +115,9 @@ private slots:
     void hostRoleWithScriptedHost()
     {
         ScriptedPeer host;
-<<<<<<< HEAD:tests/desktop/tst_connectionlist.cpp
         ListCopy copy("listHost", 3);
-        copy.w().Lan.setRelayHostEndpoint("127.0.0.1", host.port());
-        copy.start();
-=======
-        ListCopy copy("listHost", 3, 0);
         copy.w().setRelayHostEndpoint("127.0.0.1", host.port());
-        copy.run();
->>>>>>> wip-core:tests/lan/tst_connectionlist.cpp
+        copy.start();
         QTRY_COMPARE_WITH_TIMEOUT(host.lines(), QStringList{"AUTH:Guest:Vorm"}, Patience);
         host.send("AUTH:0\n");
         QTRY_VERIFY_WITH_TIMEOUT(copy.w().Relay.Authenticated(), Patience);

@@ -38,7 +38,7 @@ private slots:
         QTest::mouseClick(cmdRun, Qt::LeftButton);
         QVERIFY(source.isOpen() && destination.isOpen());
         // The receive lamp stays lit for the burst, the send lamp until the source port has sent.
-        run.w().tmrSer->setInterval(3600 * 1000);
+        run.w().Relay.tmrSer()->setInterval(3600 * 1000);
         source.setOutputHeld(true);
         QVERIFY(source.pushBytes("to destination"));
         QVERIFY(destination.pushBytes("to source"));

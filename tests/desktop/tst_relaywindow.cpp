@@ -50,21 +50,23 @@ private slots:
         c.w->Beep = [&beeps] { ++beeps; };
         c.app.Ports.setEntry(2, b.path());
         c.w->cmbComPort2_DropDown();
-        c.w->cmbComPort2->setCurrentText(QStringLiteral("COM2"));
-        c.w->optSerial->setChecked(true);
+        c.w->findChild<DropDownComboBox*>("cmbComPort2")->setCurrentText(QStringLiteral("COM2"));
+        c.w->findChild<QRadioButton*>("optSerial")->setChecked(true);
         c.click();
         QVERIFY(c.w->Relay.RelayRunning());
-        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=切断=>"));
-        QVERIFY(!c.w->frmSer->isEnabled() && !c.w->frmDest->isEnabled());
+        QCOMPARE(c.w->findChild<ColorButton*>("cmdRun")->text(), QStringLiteral("<=切断=>"));
+        QVERIFY(!c.w->findChild<QGroupBox*>("frmSer")->isEnabled() &&
+                !c.w->findChild<QGroupBox*>("frmDest")->isEnabled());
         c.holdBurst();
         QVERIFY(a.pushBytes("abc"));
-        QTRY_COMPARE(c.w->lblRecv->Tag, QStringLiteral("12"));
+        QTRY_COMPARE(c.w->findChild<TagLabel*>("lblRecv")->Tag, QStringLiteral("12"));
         QTRY_COMPARE(b.written(), QByteArray("abc"));
         c.click();
         QVERIFY(!c.w->Relay.RelayRunning() && !a.isOpen() && !b.isOpen());
-        QCOMPARE(c.w->lblRecv->Tag, QStringLiteral("2"));
-        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=接続=>"));
-        QVERIFY(c.w->frmSer->isEnabled() && c.w->frmDest->isEnabled());
+        QCOMPARE(c.w->findChild<TagLabel*>("lblRecv")->Tag, QStringLiteral("2"));
+        QCOMPARE(c.w->findChild<ColorButton*>("cmdRun")->text(), QStringLiteral("<=接続=>"));
+        QVERIFY(c.w->findChild<QGroupBox*>("frmSer")->isEnabled() &&
+                c.w->findChild<QGroupBox*>("frmDest")->isEnabled());
 
         b.setOpenError(8005); // a refused start beeps and says why
         c.click();
@@ -72,7 +74,7 @@ private slots:
         QCOMPARE(c.status(),
                  QStringLiteral("転送先シリアルポートエラー [8005:ポートは既に開いています]"));
         QVERIFY(!c.w->Relay.RelayRunning() && !a.isOpen());
-        QCOMPARE(c.w->cmdRun->text(), QStringLiteral("<=接続=>"));
+        QCOMPARE(c.w->findChild<ColorButton*>("cmdRun")->text(), QStringLiteral("<=接続=>"));
     }
 
     // The window restores the profile into the same start settings as a program without one.
@@ -100,23 +102,31 @@ private slots:
         LanCopy c(free.path(), 1);
         c.app.Ports.setEntry(7, held.path());
         c.app.Ports.setEntry(9, QStringLiteral("fake:missing"));
-        c.w->cmbComPort2->setCurrentText(QStringLiteral("COM1"));
+        c.w->findChild<DropDownComboBox*>("cmbComPort2")->setCurrentText(QStringLiteral("COM1"));
         c.w->cmbComPort_DropDown();
-        QCOMPARE(items(c.w->cmbComPort), (QStringList{"COM1 (転送先)", "COM7 (使用中)"}));
-        c.w->cmbComPort->setCurrentText(QStringLiteral("COM1 (転送先)"));
+        QCOMPARE(items(c.w->findChild<DropDownComboBox*>("cmbComPort")),
+                 (QStringList{"COM1 (転送先)", "COM7 (使用中)"}));
+        c.w->findChild<DropDownComboBox*>("cmbComPort")
+            ->setCurrentText(QStringLiteral("COM1 (転送先)"));
         c.w->cmbComPort2_DropDown();
-        QCOMPARE(items(c.w->cmbComPort2), (QStringList{"COM1 (転送元)", "COM7 (使用中)"}));
-        QCOMPARE(c.w->cmbComPort2->currentIndex(), -1); // "COM1" is gone: no selection
+        QCOMPARE(items(c.w->findChild<DropDownComboBox*>("cmbComPort2")),
+                 (QStringList{"COM1 (転送元)", "COM7 (使用中)"}));
+        QCOMPARE(c.w->findChild<DropDownComboBox*>("cmbComPort2")->currentIndex(),
+                 -1); // "COM1" is gone: no selection
 
-        c.w->cmbComPort->setCurrentText(QStringLiteral("COM7 (使用中)"));
+        c.w->findChild<DropDownComboBox*>("cmbComPort")
+            ->setCurrentText(QStringLiteral("COM7 (使用中)"));
         c.w->cmbComPort2_DropDown();
-        QCOMPARE(items(c.w->cmbComPort2), (QStringList{"COM1", "COM7 (転送元) (使用中)"}));
+        QCOMPARE(items(c.w->findChild<DropDownComboBox*>("cmbComPort2")),
+                 (QStringList{"COM1", "COM7 (転送元) (使用中)"}));
         held.setOpenError(0);
         c.w->cmbComPort_DropDown();
-        QCOMPARE(c.w->cmbComPort->currentIndex(), -1); // its mark went away
-        c.w->cmbComPort->setCurrentText(QStringLiteral("COM7"));
+        QCOMPARE(c.w->findChild<DropDownComboBox*>("cmbComPort")->currentIndex(),
+                 -1); // its mark went away
+        c.w->findChild<DropDownComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM7"));
         c.w->cmbComPort_DropDown();
-        QCOMPARE(c.w->cmbComPort->currentText(), QStringLiteral("COM7"));
+        QCOMPARE(c.w->findChild<DropDownComboBox*>("cmbComPort")->currentText(),
+                 QStringLiteral("COM7"));
     }
 
     // A device plugged in after start-up is numbered when a list drops down; numbers given
@@ -129,8 +139,9 @@ private slots:
         c.app.Ports.setDeviceLister([&late] {
             return QList<PortTable::Device>{{"late", late.slavePath()}};
         });
-        dropDown(c.w->cmbComPort2);
-        QCOMPARE(items(c.w->cmbComPort2), (QStringList{"COM1 (転送元)", "COM2"}));
+        dropDown(c.w->findChild<DropDownComboBox*>("cmbComPort2"));
+        QCOMPARE(items(c.w->findChild<DropDownComboBox*>("cmbComPort2")),
+                 (QStringList{"COM1 (転送元)", "COM2"}));
         QCOMPARE(c.app.Ports.devicePath(1), mapped.slavePath());
         QCOMPARE(c.app.Ports.devicePath(2), late.slavePath());
         c.w->close();
@@ -151,13 +162,14 @@ private slots:
         AsUser user;
         if (!user.ok())
             QSKIP("running as root and cannot become an unprivileged user");
-        dropDown(c.w->cmbComPort);
-        QCOMPARE(items(c.w->cmbComPort), QStringList());
+        dropDown(c.w->findChild<DropDownComboBox*>("cmbComPort"));
+        QCOMPARE(items(c.w->findChild<DropDownComboBox*>("cmbComPort")), QStringList());
         QCOMPARE(c.status(), "シリアルポートを開く権限がありません。ユーザーを " + group +
                                  " グループに追加してください。");
-        c.w->sbStatusBar->setPanelText(QStringLiteral("status"), QStringLiteral("ｽﾃｰﾀｽ"));
-        dropDown(c.w->cmbComPort2);
-        QCOMPARE(items(c.w->cmbComPort2), QStringList());
+        c.w->findChild<StatusBar*>("sbStatusBar")
+            ->setPanelText(QStringLiteral("status"), QStringLiteral("ｽﾃｰﾀｽ"));
+        dropDown(c.w->findChild<DropDownComboBox*>("cmbComPort2"));
+        QCOMPARE(items(c.w->findChild<DropDownComboBox*>("cmbComPort2")), QStringList());
         QCOMPARE(c.status(), QStringLiteral("ｽﾃｰﾀｽ"));
     }
 };

@@ -35,12 +35,4 @@ void TestCopy::setFraming8N1(const QString& speed)
     set("cmbParity", QStringLiteral("None"));
     set("cmbBits", QStringLiteral("8"));
     set("cmbStopBits", QStringLiteral("1"));
-})
-        picker->setCurrentText(speed);
-    for (auto* picker : {f.cmbParity, f.cmbParity2})
-        picker->setCurrentText(QStringLiteral("None"));
-    for (auto* picker : {f.cmbBits, f.cmbBits2})
-        picker->setCurrentText(QStringLiteral("8"));
-    for (auto* picker : {f.cmbStopBits, f.cmbStopBits2})
-        picker->setCurrentText(QStringLiteral("1"));
 }
