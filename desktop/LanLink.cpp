@@ -30,6 +30,13 @@ LanLink::LanLink(NirvexMain& app, frmMain& form) : app(app), form(form) {}
 
 void LanLink::SendLine(const QString& line)
 {
+    QByteArray wire = line.toUtf8();
+    wire.append('\n');
+    sendWire(wire);
+}
+
+void LanLink::sendWire(const QByteArray& wire)
+{
     // After a stop nothing may open the link again.
     if (!app.RelayRunning)
         return;
@@ -43,15 +50,10 @@ void LanLink::SendLine(const QString& line)
         if (batchSocket != socket)
             sendBatched();
         batchSocket = socket;
-        batched.append(line);
-        batched.append(QLatin1Char('\n'));
+        batched.append(wire);
         return;
     }
-    QString text;
-    text.reserve(line.size() + 1);
-    text.append(line);
-    text.append(QLatin1Char('\n'));
-    socket->SendData(text);
+    socket->SendBytes(wire);
 }
 
 void LanLink::endBatch()
@@ -64,7 +66,7 @@ void LanLink::sendBatched()
 {
     SocketControl* const socket = std::exchange(batchSocket, nullptr);
     if (socket && !batched.isEmpty() && socket->State() == SocketControl::Connected)
-        socket->SendData(batched);
+        socket->SendBytes(batched);
     batched.clear();
 }
 
@@ -73,7 +75,9 @@ void LanLink::sendData(const uint8_t* bytes, int count)
     static const QMetaMethod flushed = QMetaMethod::fromSignal(&LanLink::dataFlushed);
     if (isSignalConnected(flushed))
         emit dataFlushed(QByteArray(reinterpret_cast<const char*>(bytes), count));
-    SendLine(LineCodec::buildDataLine(bytes, count));
+    QByteArray wire;
+    LineCodec::appendDataLine(wire, bytes, count);
+    sendWire(wire);
 }
 
 void LanLink::FlushData()

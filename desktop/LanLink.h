@@ -115,6 +115,8 @@ private:
     // The peer of socket has closed: what it sent first is delivered, then the link ends.
     void peerClosed(SocketControl* socket);
     void sendData(const uint8_t* bytes, int count);
+    // Sends whole lines, each with its LF, as SendLine does.
+    void sendWire(const QByteArray& wire);
     void endBatch();
     void sendBatched();
     void setLanLamp(bool connected);
@@ -129,7 +131,7 @@ private:
     bool stopping = false;
     int batchDepth = 0;
     // Lines of the open batch, each with its LF, and the socket they go to.
-    QString batched;
+    QByteArray batched;
     SocketControl* batchSocket = nullptr;
     // The socket whose received text waits for room in the source port.
     QPointer<SocketControl> heldSocket;
