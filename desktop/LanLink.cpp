@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMetaMethod>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -244,9 +245,26 @@ void LanLink::receiveFrom(SocketControl* socket)
     if (ReceiveHeld() || !sourceHasRoom()) {
         if (!heldSocket)
             heldSocket = socket;
+        checkRoomSoon();
         return;
     }
     take(socket->GetData(), socket);
+}
+
+void LanLink::checkRoomSoon()
+{
+    // The port's send event comes only once its queue is empty, and refilling from empty leaves
+    // the port idle while the text is decoded: taking resumes once the queue is down to half.
+    if (roomCheckScheduled || !ReceiveHeld())
+        return;
+    roomCheckScheduled = true;
+    QTimer::singleShot(RoomCheckMs, this, [this] {
+        roomCheckScheduled = false;
+        const SerialDevice* port = form.comSer->device();
+        if (!port || port->bytesToWrite() <= SerialRelay::QueueLimit / 2)
+            ResumeReceiving();
+        checkRoomSoon();
+    });
 }
 
 void LanLink::take(const QString& text, SocketControl* socket)
@@ -261,6 +279,7 @@ void LanLink::take(const QString& text, SocketControl* socket)
         unread = text.sliced(used);
         if (socket && !heldSocket)
             heldSocket = socket;
+        checkRoomSoon();
     }
 }
 

@@ -22,6 +22,8 @@ public:
     // Source bytes kept, beyond the full SendBuffer, while the relay host has not accepted
     // this copy yet.
     static constexpr qsizetype BacklogLimit = 64 * 1024;
+    // How often received text waiting for room in the source port looks at its queue again.
+    static constexpr int RoomCheckMs = 2;
 
     LanLink(NirvexMain& app, frmMain& form);
 
@@ -112,6 +114,8 @@ private:
     // `unread`, and socket (when given) is read again once that is taken.
     void take(const QString& text, SocketControl* socket);
     bool sourceHasRoom() const;
+    // While received text waits, looks at the source port's queue every RoomCheckMs.
+    void checkRoomSoon();
     // The peer of socket has closed: what it sent first is delivered, then the link ends.
     void peerClosed(SocketControl* socket);
     void sendData(const uint8_t* bytes, int count);
@@ -137,6 +141,7 @@ private:
     QPointer<SocketControl> heldSocket;
     // Received text not yet cut into lines, taken before anything more from heldSocket.
     QString unread;
+    bool roomCheckScheduled = false;
     QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
     int relayPort = RelayHostPort;
 };
