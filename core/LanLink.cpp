@@ -7,6 +7,7 @@
 #include "core/SocketControl.h"
 #include "core/SocketErrorInfo.h"
 
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -25,6 +26,13 @@ SocketControl* LanLink::lineSocket() const
 
 void LanLink::SendLine(const QString& line)
 {
+    QByteArray wire = line.toUtf8();
+    wire.append('\n');
+    sendWire(wire);
+}
+
+void LanLink::sendWire(const QByteArray& wire)
+{
     // After a stop nothing may open the link again.
     if (!core.running)
         return;
@@ -37,15 +45,10 @@ void LanLink::SendLine(const QString& line)
         if (batchSocket != socket)
             sendBatched();
         batchSocket = socket;
-        batched.append(line);
-        batched.append(QLatin1Char('\n'));
+        batched.append(wire);
         return;
     }
-    QString text;
-    text.reserve(line.size() + 1);
-    text.append(line);
-    text.append(QLatin1Char('\n'));
-    socket->SendData(text);
+    socket->SendBytes(wire);
 }
 
 void LanLink::endBatch()
@@ -58,13 +61,15 @@ void LanLink::sendBatched()
 {
     SocketControl* const socket = std::exchange(batchSocket, nullptr);
     if (socket && !batched.isEmpty() && socket->State() == SocketControl::Connected)
-        socket->SendData(batched);
+        socket->SendBytes(batched);
     batched.clear();
 }
 
 void LanLink::sendData(const uint8_t* bytes, int count)
 {
-    SendLine(LineCodec::buildDataLine(bytes, count));
+    QByteArray wire;
+    LineCodec::appendDataLine(wire, bytes, count);
+    sendWire(wire);
 }
 
 void LanLink::FlushData()
@@ -223,9 +228,26 @@ void LanLink::receiveFrom(SocketControl* socket)
     if (ReceiveHeld() || !sourceHasRoom()) {
         if (!heldSocket)
             heldSocket = socket;
+        checkRoomSoon();
         return;
     }
     take(socket->GetData(), socket);
+}
+
+void LanLink::checkRoomSoon()
+{
+    // The port's send event comes only once its queue is empty, and refilling from empty leaves
+    // the port idle while the text is decoded: taking resumes once the queue is down to half.
+    if (roomCheckScheduled || !ReceiveHeld())
+        return;
+    roomCheckScheduled = true;
+    QTimer::singleShot(RoomCheckMs, &core, [this] {
+        roomCheckScheduled = false;
+        const SerialDevice* port = core.serial->device();
+        if (!port || port->bytesToWrite() <= RelayCore::QueueLimit / 2)
+            ResumeReceiving();
+        checkRoomSoon();
+    });
 }
 
 void LanLink::take(const QString& text, SocketControl* socket)
@@ -240,6 +262,7 @@ void LanLink::take(const QString& text, SocketControl* socket)
         unread = text.sliced(used);
         if (socket && !heldSocket)
             heldSocket = socket;
+        checkRoomSoon();
     }
 }
 

@@ -17,6 +17,8 @@ public:
     // Source bytes kept, beyond the full SendBuffer, while the relay host has not accepted
     // this copy yet.
     static constexpr qsizetype BacklogLimit = 64 * 1024;
+    // How often received text waiting for room in the source port looks at its queue again.
+    static constexpr int RoomCheckMs = 2;
 
     explicit LanLink(RelayCore& core);
 
@@ -96,9 +98,13 @@ private:
     // `unread`, and socket (when given) is read again once that is taken.
     void take(const QString& text, SocketControl* socket);
     bool sourceHasRoom() const;
+    // While received text waits, looks at the source port's queue every RoomCheckMs.
+    void checkRoomSoon();
     // The peer of socket has closed: what it sent first is delivered, then the link ends.
     void peerClosed(SocketControl* socket);
     void sendData(const uint8_t* bytes, int count);
+    // Sends whole lines, each with its LF, as SendLine does.
+    void sendWire(const QByteArray& wire);
     void endBatch();
     void sendBatched();
     void connectionEnded();
@@ -111,10 +117,11 @@ private:
     bool stopping = false;
     int batchDepth = 0;
     // Lines of the open batch, each with its LF, and the socket they go to.
-    QString batched;
+    QByteArray batched;
     SocketControl* batchSocket = nullptr;
     // The socket whose received text waits for room in the source port.
     QPointer<SocketControl> heldSocket;
     // Received text not yet cut into lines, taken before anything more from heldSocket.
     QString unread;
+    bool roomCheckScheduled = false;
 };

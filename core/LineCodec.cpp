@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -72,6 +73,30 @@ QString LineCodec::buildDataLine(const uint8_t* bytes, int count)
         *out++ = pair[1];
     }
     return line;
+}
+
+void LineCodec::appendDataLine(QByteArray& out, const uint8_t* bytes, int count)
+{
+    if (count < 0 || bytes == nullptr)
+        count = 0;
+    char digits[16];
+    const auto converted = std::to_chars(digits, digits + sizeof digits, count);
+    const qsizetype digitCount = converted.ptr - digits;
+
+    const qsizetype start = out.size();
+    out.resize(start + 5 + digitCount + 1 + 2 * qsizetype(count) + 1);
+    char* line = out.data() + start;
+    std::memcpy(line, "DATA:", 5);
+    line += 5;
+    std::memcpy(line, digits, size_t(digitCount));
+    line += digitCount;
+    *line++ = ':';
+    for (int i = 0; i < count; ++i) {
+        const char16_t* pair = hexPairs.pair[bytes[i]];
+        *line++ = char(pair[0]);
+        *line++ = char(pair[1]);
+    }
+    *line = '\n';
 }
 
 QStringView LineCodec::fieldView(QStringView text, int index)

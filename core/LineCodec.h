@@ -19,6 +19,8 @@ public:
     // "DATA:<count>:<hex>" with two upper-case hex digits a byte and no LF.
     // A negative count is taken as 0.
     static QString buildDataLine(const uint8_t* bytes, int count);
+    // The same line as buildDataLine, with its LF, appended to `out` in its wire form.
+    static void appendDataLine(QByteArray& out, const uint8_t* bytes, int count);
 
     // Field `index` of a line, fields separated by colons. Index 1 or less is the text before
     // the first colon (all of it without one); index n >= 2 is the text after the (n-1)-th colon

@@ -6,7 +6,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <sys/socket.h>
 
 namespace {
 
@@ -227,14 +230,53 @@ bool SocketControl::SendData(const QString& text)
         refuse(SocketErrorInfo::NotConnected);
         return false;
     }
+    return SendBytes(text.toUtf8());
+}
+
+bool SocketControl::SendBytes(QByteArrayView bytes)
+{
+    if (state != Connected || !socket) {
+        refuse(SocketErrorInfo::NotConnected);
+        return false;
+    }
     CallScope scope(callDepth);
-    const QByteArray bytes = text.toUtf8();
-    if (socket->write(bytes) != bytes.size()) {
+    const qint64 sent = sendDirect(bytes);
+    if (sent == bytes.size())
+        return true;
+    const QByteArrayView rest = bytes.sliced(std::max<qint64>(sent, 0));
+    if (socket->write(rest.data(), rest.size()) != rest.size()) {
         refuse(SocketErrorInfo::NotConnected);
         return false;
     }
     socket->flush();
     return true;
+}
+
+qint64 SocketControl::sendDirect(QByteArrayView bytes)
+{
+    // Writing through the socket's own buffer switches its write notifier on and off again
+    // for every block, which wakes the event loop twice; with nothing queued ahead, the bytes
+    // can go to the kernel at once and keep their order.
+    if (socket->bytesToWrite() > 0 || socket->state() != QAbstractSocket::ConnectedState)
+        return -1;
+    const qintptr fd = socket->socketDescriptor();
+    if (fd < 0)
+        return -1;
+    qint64 sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(int(fd), bytes.data() + sent, size_t(bytes.size() - sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            // A full kernel buffer leaves the rest to the socket's queue; an error is left for
+            // the socket to meet and report on its own write.
+            break;
+        }
+    }
+    return sent;
 }
 
 QString SocketControl::GetData()

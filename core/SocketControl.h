@@ -4,6 +4,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
@@ -70,6 +71,8 @@ public:
     bool Accept(int requestID);
     // Queues the text as UTF-8; nothing is lost while connected, however large.
     bool SendData(const QString& text);
+    // Queues the bytes as they are, with the same guarantees as SendData.
+    bool SendBytes(QByteArrayView bytes);
     // Every byte received so far, decoded as UTF-8; a character split between two arrivals is
     // completed by the next call.
     QString GetData();
@@ -112,6 +115,9 @@ private:
     void onDisconnected();
     void onSocketError(QAbstractSocket::SocketError socketError);
     void socketFailed(QAbstractSocket::SocketError socketError, int during, const QString& message);
+    // Hands as much of bytes to the kernel as it takes now; the count taken, or -1 when the
+    // socket holds queued data or the kernel refused with an error (the caller then queues).
+    qint64 sendDirect(QByteArrayView bytes);
     // Reads what the socket holds into `received`; true when anything came.
     bool drain();
     void notePeer();
