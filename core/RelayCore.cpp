@@ -207,18 +207,18 @@ void RelayCore::comSer_OnComm()
         drainEvent(serial);
         return;
     }
-    const auto crossed = [this](int signal, bool on, bool (SerialPortControl::*set)(bool)) {
-        switch (current.kind) {
-        case DestinationKind::Serial:
-            (destinationPort->*set)(on);
-            break;
-        case DestinationKind::Echo:
-            (serial->*set)(on);
-            break;
-        case DestinationKind::Lan:
+    // The source's CTS drives RTS and its DSR drives DTR wherever its bytes go.
+    const auto crossed = [this](int signal, bool on) {
+        if (current.kind == DestinationKind::Lan) {
             lan.SendControl(signal, on);
-            break;
+            return;
         }
+        SerialPortControl* const out =
+            current.kind == DestinationKind::Serial ? destinationPort : serial;
+        if (signal == 1)
+            out->setRTSEnable(on);
+        else
+            out->setDTREnable(on);
     };
     switch (serial->CommEvent()) {
     case SerialPortControl::EventReceive:
@@ -236,10 +236,10 @@ void RelayCore::comSer_OnComm()
         lan.ResumeReceiving();
         break;
     case SerialPortControl::EventCts:
-        crossed(1, serial->CTSHolding(), &SerialPortControl::setRTSEnable);
+        crossed(1, serial->CTSHolding());
         break;
     case SerialPortControl::EventDsr:
-        crossed(2, serial->DSRHolding(), &SerialPortControl::setDTREnable);
+        crossed(2, serial->DSRHolding());
         break;
     default:
         break;
