@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/ProfileFile.h"
 #include "desktop/NirvexMain.h"
 #include "desktop/StatusBar.h"
 #include "desktop/frmMain.h"
@@ -66,10 +65,6 @@ public:
     {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    }
-    static QString value(const QString& path, const QString& key)
-    {
-        return ProfileFile::readValue(path, "Settings", key, "<missing>");
     }
 
     NirvexMain app;

@@ -18,18 +18,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-namespace {
-
-QStringList items(const QComboBox* c)
-{
-    QStringList list;
-    for (int i = 0; i < c->count(); ++i)
-        list.append(c->itemText(i));
-    return list;
-}
-
-} // namespace
-
 // The main window driving the relay core and showing its state, the port pickers and the close.
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -89,17 +77,11 @@ private slots:
     void readsTheProfileAsTheCoreDoes()
     {
         FakeSerialPort a("fake:profileA");
-        LanCopy c(a.path(), 1);
-        QFile profile(c.app.IniPath);
-        QVERIFY(profile.open(QIODevice::Append));
-        profile.write(
-            "[Settings]\nシリアルポート=1\n速度=110\nパリティ=Odd\nビット=x\n速度２=9601\n"
-            "DestType=3\nDestMode=2.5\nPort=12ab\nServerPort=-3\nServer0=peer\n"
-            "HostID=someone\n");
-        profile.close();
-        frmMain w(c.app);
-        w.Load();
-        QCOMPARE(w.CurrentSettings(), RelaySettings::fromProfile(c.app.IniPath));
+        TestCopy c({{1, a.path()}},
+                   "[Settings]\nシリアルポート=1\n速度=110\nパリティ=Odd\nビット=x\n速度２=9601\n"
+                   "DestType=3\nDestMode=2.5\nPort=12ab\nServerPort=-3\nServer0=peer\n"
+                   "HostID=someone\n");
+        QCOMPARE(c.w->CurrentSettings(), RelaySettings::fromProfile(c.app.IniPath));
     }
 
     // Pickers mark ports in use and the other side's, and number devices plugged in later.
@@ -111,6 +93,12 @@ private slots:
         c.app.Ports.setEntry(7, held.path());
         c.app.Ports.setEntry(9, "fake:missing");
         c.app.Ports.setDeviceLister([] { return QList<PortTable::Device>{{"late", "fake:late"}}; });
+        const auto items = [](const QComboBox* picker) {
+            QStringList list;
+            for (int i = 0; i < picker->count(); ++i)
+                list.append(picker->itemText(i));
+            return list;
+        };
         auto* source = c.w->findChild<DropDownComboBox*>("cmbComPort");
         auto* dest = c.w->findChild<DropDownComboBox*>("cmbComPort2");
         dest->setCurrentText("COM1");
@@ -149,7 +137,7 @@ private slots:
             auto* picker = c.w->findChild<DropDownComboBox*>(name);
             picker->showPopup();
             picker->hidePopup();
-            QCOMPARE(items(picker), QStringList());
+            QCOMPARE(picker->count(), 0);
             QCOMPARE(c.status(), note);
             c.w->findChild<StatusBar*>("sbStatusBar")->setPanelText("status", "ｽﾃｰﾀｽ");
             note = "ｽﾃｰﾀｽ"; // said once

@@ -3,6 +3,8 @@
 #include "FakeSerialPort.h"
 #include "TestRegistry.h"
 
+#include "core/ProfileFile.h"
+
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -37,7 +39,7 @@ struct Profile {
     {
         for (const QString& line : list.split(';'))
             QCOMPARE(line.section('=', 0, 0) + '=' +
-                         DesktopRun::value(path, line.section('=', 0, 0)),
+                         ProfileFile::readValue(path, "Settings", line.section('=', 0, 0), "-"),
                      line);
     }
 };
