@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/ProfileFile.h"
 #include "desktop/NirvexMain.h"
 #include "desktop/StatusBar.h"
 #include "desktop/frmMain.h"
@@ -11,9 +10,8 @@
 #include <QRadioButton>
 #include <QTest>
 
-// One start of the program on a given profile, up to the close of its main window. Controls are
-// reached by their names and described as text: "<none>" for a picker without a selection,
-// "on"/"off" for an option, the entries joined by "|" and the text after "/" for cmbDest.
+// One start of the program on a profile; controls are read and set as "name=value;..." lists:
+// "<none>" for no selection, "on"/"off" for an option, cmbDest as "entry|entry/edit text".
 class DesktopRun {
 public:
     explicit DesktopRun(const QString& profile, const QList<PortTable::Device>& machinePorts = {})
@@ -28,23 +26,19 @@ public:
 
     QString describe(const QString& name)
     {
-        if (name == "DestType" || name == "DestMode")
-            return QString::number(name == "DestType" ? int(w().DestType) : int(w().DestMode));
-        if (name == "cmbDest") {
-            auto* dest = control<QComboBox>(name);
-            QStringList items;
-            for (int i = 0; i < dest->count(); ++i)
-                items.append(dest->itemText(i));
-            return items.join('|') + '/' + dest->currentText();
-        }
         if (auto* option = control<QRadioButton>(name))
             return option->isChecked() ? "on" : "off";
-        if (auto* combo = control<QComboBox>(name))
-            return combo->currentIndex() < 0 ? "<none>" : combo->currentText();
+        if (auto* combo = control<QComboBox>(name)) {
+            if (name != "cmbDest")
+                return combo->currentIndex() < 0 ? "<none>" : combo->currentText();
+            QStringList items;
+            for (int i = 0; i < combo->count(); ++i)
+                items.append(combo->itemText(i));
+            return items.join('|') + '/' + combo->currentText();
+        }
         auto* edit = control<QLineEdit>(name);
         return edit ? edit->text() : "<no control>";
     }
-    // Sets controls from a list in the form describe() gives, "name=value;...".
     void set(const QString& list)
     {
         for (const QString& line : list.split(';')) {
@@ -67,15 +61,10 @@ public:
             QCOMPARE(it.key() + '=' + describe(it.key()), it.key() + '=' + it.value());
     }
 
-    // Writes bytes as the whole file.
     static bool write(const QString& path, const QByteArray& bytes)
     {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    }
-    static QString value(const QString& path, const QString& key)
-    {
-        return ProfileFile::readValue(path, "Settings", key, "<missing>");
     }
 
     NirvexMain app;

@@ -1,58 +1,150 @@
+#include "AsUser.h"
 #include "DesktopRun.h"
 #include "FakeSerialPort.h"
 #include "LanCopy.h"
+#include "PtyPair.h"
 #include "ScriptedPeer.h"
 #include "TestRegistry.h"
 
 #include "core/IntervalTimer.h"
+#include "desktop/DropDownComboBox.h"
 #include "desktop/TagLabel.h"
-#include "desktop/Twips.h"
 #include "desktop/UiColors.h"
 
 #include <QAction>
-#include <QApplication>
+#include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTemporaryDir>
 
-// The main window as a user meets it: the run button's wiring, layout on resize, key preview,
-// typed destinations, the status panel and the stored geometry.
+// The main window driving the relay core and showing its state, the port pickers and the close.
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
-    // Pressing the run button with two mapped ports relays both ways and lights the lamps; the
-    // receive lamp is of the red family and the send lamp of the green one.
-    void runButtonRelays()
+    // Button, frames and lamps follow the relay; a refused start beeps and says why.
+    void runButtonDrivesTheRelay()
     {
         QTemporaryDir dir;
-        FakeSerialPort source("fake:runSource"), destination("fake:runDestination");
+        FakeSerialPort a("fake:runA"), b("fake:runB");
         QVERIFY(DesktopRun::write(dir.filePath("nirvex.INI"),
-                                  "[Ports]\nCOM1=fake:runSource\nCOM2=fake:runDestination\n"
+                                  "[Ports]\nCOM1=fake:runA\nCOM2=fake:runB\n"
                                   "[Settings]\nシリアルポート=1\nシリアルポート２=2\n"));
         DesktopRun run(dir.filePath("nirvex.INI"));
+        int beeps = 0;
+        run.w().Beep = [&beeps] { ++beeps; };
         auto* cmdRun = run.control<QPushButton>("cmdRun");
         const auto lamp = [&run](const char* name) {
             return run.control<TagLabel>(name)->palette().window().color();
         };
+        const auto idle = [&run, cmdRun](bool yes) {
+            return cmdRun->text() == (yes ? "<=接続=>" : "<=切断=>") &&
+                   run.control<QGroupBox>("frmSer")->isEnabled() == yes &&
+                   run.control<QGroupBox>("frmDest")->isEnabled() == yes &&
+                   run.w().Relay.RelayRunning() != yes;
+        };
         QTest::mouseClick(cmdRun, Qt::LeftButton);
-        QVERIFY(source.isOpen() && destination.isOpen());
+        QVERIFY(a.isOpen() && b.isOpen() && idle(false));
         // The receive lamp stays lit for the burst, the send lamp until the source port has sent.
         run.w().Relay.tmrSer()->setInterval(3600 * 1000);
-        source.setOutputHeld(true);
-        QVERIFY(source.pushBytes("to destination"));
-        QVERIFY(destination.pushBytes("to source"));
-        QTRY_COMPARE(destination.written(), QByteArray("to destination"));
+        a.setOutputHeld(true);
+        QVERIFY(a.pushBytes("to destination") && b.pushBytes("to source"));
+        QTRY_COMPARE(b.written(), QByteArray("to destination"));
         QTRY_VERIFY(lamp("lblRecv") == UiColors::RedLit && lamp("lblSend") == UiColors::GreenLit);
-        source.setOutputHeld(false);
-        QTRY_COMPARE(source.written(), QByteArray("to source"));
+        a.setOutputHeld(false);
+        QTRY_COMPARE(a.written(), QByteArray("to source"));
         QTRY_COMPARE(lamp("lblSend"), UiColors::GreenDark);
         QTest::mouseClick(cmdRun, Qt::LeftButton);
-        QVERIFY(!source.isOpen() && !destination.isOpen());
+        QVERIFY(!a.isOpen() && !b.isOpen() && idle(true));
+        QCOMPARE(lamp("lblRecv"), UiColors::RedDark);
+
+        b.setOpenError(8005);
+        QTest::mouseClick(cmdRun, Qt::LeftButton);
+        QCOMPARE(beeps, 1);
+        QCOMPARE(run.status(), "転送先シリアルポートエラー [8005:ポートは既に開いています]");
+        QVERIFY(!a.isOpen() && idle(true));
+        // A long text from a peer is shown as plain text and leaves the clock in view.
+        const QString peerText = "<img src=x>" + QString(400, 'E');
+        run.w().ShowStatus(peerText);
+        QCOMPARE(run.status(), peerText);
+        auto* bar = run.control<StatusBar>("sbStatusBar");
+        QCOMPARE(bar->Panel("status")->textFormat(), Qt::PlainText);
+        QVERIFY(QTest::qWaitForWindowExposed(&run.w()));
+        QTRY_VERIFY(bar->Panel("time")->geometry().right() < bar->width());
     }
 
-    // The host typed in the destination box is the one the client connects to and stores,
-    // whatever earlier hosts it resembles; Return adds nothing to the list.
+    // The window restores the profile into the same start settings as a program without one.
+    void readsTheProfileAsTheCoreDoes()
+    {
+        FakeSerialPort a("fake:profileA");
+        TestCopy c({{1, a.path()}},
+                   "[Settings]\nシリアルポート=1\n速度=110\nパリティ=Odd\nビット=x\n速度２=9601\n"
+                   "DestType=3\nDestMode=2.5\nPort=12ab\nServerPort=-3\nServer0=peer\n"
+                   "HostID=someone\n");
+        QCOMPARE(c.w->CurrentSettings(), RelaySettings::fromProfile(c.app.IniPath));
+    }
+
+    // Pickers mark ports in use and the other side's, and number devices plugged in later.
+    void portList()
+    {
+        FakeSerialPort free("fake:free"), held("fake:held"), late("fake:late");
+        held.setOpenError(8005);
+        LanCopy c(free.path(), 1);
+        c.app.Ports.setEntry(7, held.path());
+        c.app.Ports.setEntry(9, "fake:missing");
+        c.app.Ports.setDeviceLister([] { return QList<PortTable::Device>{{"late", "fake:late"}}; });
+        const auto items = [](const QComboBox* picker) {
+            QStringList list;
+            for (int i = 0; i < picker->count(); ++i)
+                list.append(picker->itemText(i));
+            return list;
+        };
+        auto* source = c.w->findChild<DropDownComboBox*>("cmbComPort");
+        auto* dest = c.w->findChild<DropDownComboBox*>("cmbComPort2");
+        dest->setCurrentText("COM1");
+        source->showPopup();
+        source->hidePopup();
+        QCOMPARE(items(source), (QStringList{"COM1 (転送先)", "COM2", "COM7 (使用中)"}));
+        source->setCurrentText("COM1 (転送先)");
+        c.w->cmbComPort2_DropDown();
+        QCOMPARE(items(dest), (QStringList{"COM1 (転送元)", "COM2", "COM7 (使用中)"}));
+        QCOMPARE(dest->currentIndex(), -1); // "COM1" is gone
+        source->setCurrentText("COM7 (使用中)");
+        c.w->cmbComPort2_DropDown();
+        QCOMPARE(items(dest), (QStringList{"COM1", "COM2", "COM7 (転送元) (使用中)"}));
+        held.setOpenError(0);
+        c.w->cmbComPort_DropDown();
+        QCOMPARE(source->currentIndex(), -1); // its mark went away
+        source->setCurrentText("COM7");
+        c.w->cmbComPort_DropDown();
+        QCOMPARE(source->currentText(), "COM7");
+    }
+
+    // Devices this user may not open are not listed; the group to join is named once.
+    void portRefusedToThisUser()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        LanCopy c(pty.slavePath(), 1);
+        const QString group = QFileInfo(pty.slavePath()).group();
+        QVERIFY(QFile::setPermissions(pty.slavePath(), {}));
+        AsUser user;
+        if (!user.ok())
+            QSKIP("running as root and cannot become an unprivileged user");
+        QString note = "シリアルポートを開く権限がありません。ユーザーを " + group +
+                       " グループに追加してください。";
+        for (const char* name : {"cmbComPort", "cmbComPort2"}) {
+            auto* picker = c.w->findChild<DropDownComboBox*>(name);
+            picker->showPopup();
+            picker->hidePopup();
+            QCOMPARE(picker->count(), 0);
+            QCOMPARE(c.status(), note);
+            c.w->findChild<StatusBar*>("sbStatusBar")->setPanelText("status", "ｽﾃｰﾀｽ");
+            note = "ｽﾃｰﾀｽ"; // said once
+        }
+    }
+
+    // The typed host is the one connected to and stored, whatever earlier hosts it resembles.
     void typedDestination_data()
     {
         QTest::addColumn<QString>("earlier");
@@ -82,100 +174,10 @@ private slots:
         c.click();
         QTRY_VERIFY_WITH_TIMEOUT(c.lampOn() && peer.connected(), 20000);
         c.w->close();
-        for (const auto& [key, value] : {std::pair{"Server0", typed},
-                                         {"Server1", typed},
-                                         {"Server2", earlier},
-                                         {"ServerNum", QString("2")}})
-            QCOMPARE(c.app.GetIniSetting("Settings", key, ""), value);
-    }
-
-    void resizeLayout_data()
-    {
-        QTest::addColumn<QSize>("client");
-        QTest::addColumn<bool>("statusBar");
-        QTest::addColumn<QSize>("monitor");
-        // Every row starts from a 706 x 470 client area, whose monitor area is 690 x 292.
-        QTest::newRow("design size") << QSize(706, 470) << true << QSize(690, 292);
-        QTest::newRow("status bar hidden") << QSize(706, 470) << false << QSize(690, 310);
-        QTest::newRow("too narrow keeps width") << QSize(10, 400) << true << QSize(690, 222);
-        QTest::newRow("too small for both") << QSize(5, 5) << false << QSize(690, 310);
-    }
-    void resizeLayout()
-    {
-        QFETCH(QSize, client);
-        QFETCH(bool, statusBar);
-        QFETCH(QSize, monitor);
-        QTemporaryDir dir;
-        DesktopRun run(dir.filePath("nirvex.INI"));
-        if (run.w().screen()->logicalDotsPerInchX() != 96)
-            QSKIP("screen is not at 96 DPI");
-        QVERIFY(QTest::qWaitForWindowExposed(&run.w()));
-        auto* statusItem = run.control<QAction>("mnuViewStatusBar");
-        auto* bar = run.control<QWidget>("sbStatusBar");
-        auto* picMon = run.control<QWidget>("picMon");
-        run.w().centralWidget()->resize(706, 470);
-        if (!statusBar)
-            statusItem->trigger();
-        QCOMPARE(statusItem->isChecked(), statusBar);
-        run.w().centralWidget()->resize(client);
-        QCOMPARE(picMon->size(), monitor);
-        QCOMPARE(run.control<QScrollBar>("vsMon")->geometry(),
-                 QRect(8 + monitor.width(), 152, 17, monitor.height()));
-        QCOMPARE(bar->geometry(), QRect(0, client.height() - 18, client.width(), 18));
-        QCOMPARE(bar->isVisible(), statusBar);
-        if (!statusBar && client.height() >= 470) { // room enough to give the bar back
-            statusItem->trigger();
-            QVERIFY(statusItem->isChecked() && bar->isVisible());
-            QCOMPARE(picMon->height(), monitor.height() - 18);
-        }
-    }
-
-    // The window previews keys without taking them from the focused control; a long text from a
-    // peer on the status panel is plain text and leaves the clock in view.
-    void keysAndStatusText()
-    {
-        QTemporaryDir dir;
-        DesktopRun run(dir.filePath("nirvex.INI"));
-        run.control<QRadioButton>("optLan")->setChecked(true);
-        run.w().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&run.w()));
-        auto* port = run.control<QLineEdit>("txtPort");
-        port->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), port);
-        QTest::keyClick(port, Qt::Key_F5);
-        QTest::keyClicks(port, "23");
-        QCOMPARE(port->text(), QStringLiteral("100023"));
-
-        const QString peerText = QStringLiteral("<img src=x>") + QString(400, QLatin1Char('E'));
-        run.w().ShowStatus(peerText);
-        QCOMPARE(run.status(), peerText);
-        auto* bar = run.control<StatusBar>("sbStatusBar");
-        QCOMPARE(bar->Panel("status")->textFormat(), Qt::PlainText);
-        QTRY_VERIFY(bar->Panel("time")->geometry().right() < bar->width());
-    }
-
-    void storedGeometry_data()
-    {
-        QTest::addColumn<QByteArray>("profile");
-        QTest::addColumn<QRect>("twips");
-        QTest::newRow("numbers") << QByteArray("[Settings]\nMainLeft=1500\nMainTop=750\n"
-                                               "MainWidth=9000\nMainHeight=6000\n")
-                                 << QRect(1500, 750, 9000, 6000);
-        QTest::newRow("not numbers take defaults")
-            << QByteArray("[Settings]\nMainLeft=abc\nMainTop=\nMainWidth=inf\nMainHeight=7200\n")
-            << QRect(1000, 1000, 6500, 7200);
-    }
-    void storedGeometry()
-    {
-        QFETCH(QByteArray, profile);
-        QFETCH(QRect, twips);
-        QTemporaryDir dir;
-        QVERIFY(DesktopRun::write(dir.filePath("nirvex.INI"), profile));
-        DesktopRun run(dir.filePath("nirvex.INI"));
-        QVERIFY(QTest::qWaitForWindowExposed(&run.w()));
-        QTRY_COMPARE(run.w().frameGeometry(),
-                     Twips::toPixels(twips.x(), twips.y(), twips.width(), twips.height(),
-                                     run.w().screen()->logicalDotsPerInchX()));
+        QStringList stored;
+        for (const char* key : {"Server0", "Server1", "Server2", "ServerNum"})
+            stored << c.app.GetIniSetting("Settings", key, "");
+        QCOMPARE(stored, QStringList({typed, typed, earlier, "2"}));
     }
 
     // Closed while minimised: the other windows close with it and no geometry is stored.
