@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DataLines.h"
 #include "FakeSerialPort.h"
 #include "ScriptedPeer.h"
 
@@ -11,16 +12,10 @@
 
 #include <QHostAddress>
 #include <QMap>
-#include <QRandomGenerator>
 
-// size random bytes, the same for the same seed.
 inline QByteArray sample(qsizetype size, quint32 seed = 1)
 {
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& b : bytes)
-        b = char(random.generate());
-    return bytes;
+    return DataLines::noise(size, seed);
 }
 
 // One copy's relay without a window: its own port table with COM numbers mapped by hand, source
@@ -48,19 +43,16 @@ struct RelayCopy {
         settings.role = role;
         settings.listenPort = 0;
         core.wsocLan()->setBindAddress(QHostAddress(QHostAddress::LocalHost));
-        QObject::connect(&core, &RelayCore::statusChanged, &core,
-                         [this](const QString& text) { status = text; });
-        QObject::connect(&core, &RelayCore::lanLampChanged, &core,
-                         [this](bool on) { lanLamp = on; });
-        QObject::connect(&core, &RelayCore::linkChanged, &core, [this](bool up) { link = up; });
-        QObject::connect(&core, &RelayCore::receiveLampChanged, &core,
-                         [this](bool lit) { receiveLit = lit; });
-        QObject::connect(&core, &RelayCore::sendLampChanged, &core,
-                         [this](bool lit) { sendLit = lit; });
+        const auto keep = [this](auto signal, auto* field) {
+            QObject::connect(&core, signal, &core, [field](auto value) { *field = value; });
+        };
+        keep(&RelayCore::statusChanged, &status);
+        keep(&RelayCore::lanLampChanged, &lanLamp);
+        keep(&RelayCore::linkChanged, &link);
+        keep(&RelayCore::receiveLampChanged, &receiveLit);
+        keep(&RelayCore::sendLampChanged, &sendLit);
     }
     bool start() { return core.StartRelay(settings); }
-    // Stops a running relay, or starts a stopped one.
-    void toggle() { core.RelayRunning() ? core.StopRelay() : void(start()); }
     // Keeps the source timer from ending the burst until its interval is set again.
     void holdBurst() { core.tmrSer()->setInterval(3600 * 1000); }
     int listeningPort() const { return core.wsocLan()->LocalPort(); }
