@@ -212,6 +212,8 @@ private slots:
             QTest::newRow(name) << text << written << heavy;
         };
         row("10 MB without LF", "DATA:3:" + QByteArray(10 * 1024 * 1024, 'A'), "", true);
+        row("line at the limit", "DATA:1:41" + QByteArray(32767 - 9, '0') + '\n', "A");
+        row("line one over the limit", "DATA:1:41" + QByteArray(32768 - 9, '0') + '\n', "");
         row("random bytes", sample(64 * 1024, 9), "", true);
         row("NUL and invalid UTF-8", raw("\0\xff\xfe\xc3\x28\x80\0\n"), "");
         row("cut UTF-8 before LF", raw("\xe3\x81\nDATA:1:41\n"), "A");

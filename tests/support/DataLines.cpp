@@ -13,11 +13,11 @@ QByteArray DataLines::numbered(int number)
     return "DATA:256:" + bytes.toHex().toUpper() + '\n';
 }
 
-QByteArray DataLines::stream(int count, int first)
+QByteArray DataLines::stream(int count)
 {
     QByteArray text;
     text.reserve(qsizetype(count) * 522);
-    for (int n = first; n < first + count; ++n)
+    for (int n = 0; n < count; ++n)
         text += numbered(n);
     return text;
 }

@@ -1,9 +1,5 @@
 #include "ScriptedPeer.h"
 
-#include "DataLines.h"
-
-#include <QTcpSocket>
-
 ScriptedPeer::ScriptedPeer()
 {
     server.listen(QHostAddress::LocalHost, 0);
@@ -22,16 +18,6 @@ ScriptedPeer::ScriptedPeer()
             });
         }
     });
-}
-
-QByteArray ScriptedPeer::data() const
-{
-    return DataLines::payload(received.join('\n').toUtf8());
-}
-
-bool ScriptedPeer::connected() const
-{
-    return latest && latest->state() == QAbstractSocket::ConnectedState;
 }
 
 void ScriptedPeer::send(const QByteArray& text)
