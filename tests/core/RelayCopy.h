@@ -1,6 +1,5 @@
 #pragma once
 
-#include "DataLines.h"
 #include "FakeSerialPort.h"
 #include "ScriptedPeer.h"
 
@@ -12,10 +11,16 @@
 
 #include <QHostAddress>
 #include <QMap>
+#include <QRandomGenerator>
 
+// size bytes that look random, the same for the same seed.
 inline QByteArray sample(qsizetype size, quint32 seed = 1)
 {
-    return DataLines::noise(size, seed);
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& b : bytes)
+        b = char(random.generate());
+    return bytes;
 }
 
 // One copy's relay without a window: its own port table with COM numbers mapped by hand, source

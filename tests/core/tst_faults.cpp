@@ -1,4 +1,3 @@
-#include "CpuMeter.h"
 #include "HeldPort.h"
 #include "HostClient.h"
 #include "HostProcess.h"
@@ -7,9 +6,12 @@
 #include "TestRegistry.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
+#include <time.h>
 
 namespace {
 
@@ -26,20 +28,34 @@ template <qsizetype N> QByteArray raw(const char (&text)[N])
     return QByteArray(text, N - 1);
 }
 
-// Reads the pseudo-terminal until what came ends with tail.
-bool arrives(PtyPair& pty, const QByteArray& tail)
+// The CPU time spent in a second of the event loop, as a share of the time this thread could
+// run (0 idle, about 1 spinning): waits for a CPU held by others do not count as busy.
+double busyShare()
 {
-    QByteArray got;
-    for (QDeadlineTimer limit(Patience); !got.endsWith(tail) && !limit.hasExpired();)
-        got += pty.readCount(1);
-    return got.endsWith(tail);
+    const auto cpuNs = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    };
+    const auto waitNs = [] { // runnable, waiting for a CPU; 0 where the kernel does not say
+        QFile stat(QStringLiteral("/proc/thread-self/schedstat"));
+        return stat.open(QIODevice::ReadOnly)
+                   ? stat.readAll().simplified().split(' ').value(1).toLongLong()
+                   : 0LL;
+    };
+    QElapsedTimer wall;
+    const qint64 cpuBefore = cpuNs(), waitBefore = waitNs();
+    wall.start();
+    QTest::qWait(1000);
+    const qint64 runnable = wall.nsecsElapsed() - (waitNs() - waitBefore);
+    return double(cpuNs() - cpuBefore) / double(qMax<qint64>(runnable, 1));
 }
 
 // After a fault: the relay says what happened and does not spin while it waits.
 bool settled(const RelayCopy& c, const QString& status)
 {
     const bool said = QTest::qWaitFor([&] { return c.status.startsWith(status); }, Patience);
-    const double busy = CpuMeter::busyShare(1000);
+    const double busy = busyShare();
     if (said && busy < 0.3)
         return true;
     qWarning("status \"%s\", busy %.0f%% of the time", qPrintable(c.status), busy * 100);
@@ -147,7 +163,10 @@ private slots:
             QVERIFY(a.writeAll("lost again")); // its flush connects; its own line is dropped
         QTRY_VERIFY_WITH_TIMEOUT(me->lanLamp && peer->lanLamp, Patience);
         QVERIFY(a.writeAll("through"));
-        QVERIFY(arrives(*b, "through"));
+        QByteArray got;
+        for (QDeadlineTimer limit(Patience); !got.endsWith("through") && !limit.hasExpired();)
+            got += b->readCount(1);
+        QVERIFY(got.endsWith("through"));
     }
 
     void relayHostFaults_data()
@@ -222,7 +241,6 @@ private slots:
         row("CR after the hex", "DATA:2:41\r\n", raw("A\0"));
         row("count rounds to 0", "DATA:0.5:41\n", "");
         row("count 32768", "DATA:32768:41\n", "");
-        row("count rounds to 32768", "DATA:32767.5:41\n", "");
         row("keyword alone", "DATA\n", "");
         row("count alone", "DATA:2\n", raw("\0\0"));
         row("NUL in the hex", raw("DATA:2:41\00042\n"), raw("A\0"));
@@ -236,7 +254,6 @@ private slots:
         row("count 2.5 rounds to 2", "DATA:2.5:414243\n", "AB");
         row("largest count", "DATA:32767:\n", QByteArray(32767, '\0'));
         row("negative count", "DATA:-1:41\n", "");
-        row("count beyond double", "DATA:1e400:41\n", "");
         row("count not a number", "DATA:abc:41\n", "");
     }
     void peerSendsGarbage()

@@ -3,7 +3,7 @@
 #include "TestRegistry.h"
 
 #include "FakeSerialPort.h"
-#include "core/SerialDevice.h"
+#include "core/QtSerialDevice.h"
 
 #include <QLockFile>
 #include <QTemporaryFile>
@@ -39,7 +39,7 @@ struct FakeRelay {
 } // namespace
 
 // The serial path of the relay core: modem lines, waiting for room and the lamps meanwhile, the
-// stop's drain and refused starts.
+// stop's drain, refused starts, and the read-ahead bound of a real device.
 class TestRelayCore : public QObject {
     Q_OBJECT
 private slots:
@@ -201,6 +201,29 @@ private slots:
             QTRY_VERIFY(holder.portsClosed());
             QVERIFY(c.start());
         }
+    }
+
+    // Bytes left in the device's read-ahead buffer until it was full must not stop the device
+    // from being read once they are taken.
+    void ptyReadsOnAfterAFullBuffer()
+    {
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        QtSerialDevice device;
+        QCOMPARE(device.open(pty.slavePath(), SerialFraming()), 0);
+        QByteArray bytes(QtSerialDevice::ReadBufferLimit + 8192, Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 7 + (i >> 9));
+        const QByteArray first = bytes.left(QtSerialDevice::ReadBufferLimit);
+        const QByteArray more = bytes.mid(first.size());
+        QVERIFY(pty.writeAll(first));
+        QTRY_COMPARE_WITH_TIMEOUT(device.bytesAvailable(), QtSerialDevice::ReadBufferLimit, 10000);
+        QVERIFY(pty.writeAll(more)); // waits in the kernel while the buffer is full
+        QTest::qWait(20);
+        QCOMPARE(device.bytesAvailable(), QtSerialDevice::ReadBufferLimit);
+        QCOMPARE(device.read(device.bytesAvailable()), first);
+        QTRY_COMPARE_WITH_TIMEOUT(device.bytesAvailable(), more.size(), 10000);
+        QCOMPARE(device.read(device.bytesAvailable()), more);
     }
 };
 

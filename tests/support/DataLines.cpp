@@ -3,7 +3,6 @@
 #include "core/LineCodec.h"
 
 #include <QList>
-#include <QRandomGenerator>
 
 QByteArray DataLines::numbered(int number)
 {
@@ -28,14 +27,5 @@ QByteArray DataLines::payload(const QByteArray& text)
     for (const QByteArray& line : text.split('\n'))
         if (line.startsWith("DATA:"))
             bytes += LineCodec::decodeDataLine(QString::fromLatin1(line)).value_or("?");
-    return bytes;
-}
-
-QByteArray DataLines::noise(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& b : bytes)
-        b = char(random.generate());
     return bytes;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QtGlobal>
 
 // DATA lines and byte streams as tests and benchmarks make and read them.
 class DataLines {
@@ -12,6 +11,4 @@ public:
     static QByteArray stream(int count);
     // The bytes of every DATA line in text, in order; "?" for one that does not decode.
     static QByteArray payload(const QByteArray& text);
-    // size bytes that look random, the same for the same seed.
-    static QByteArray noise(qsizetype size, quint32 seed);
 };

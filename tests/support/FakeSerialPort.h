@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
-#include <QString>
 #include <utility>
 
 class FakeSerialDevice;

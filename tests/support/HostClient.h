@@ -2,9 +2,7 @@
 
 #include "DataLines.h"
 
-#include <QByteArray>
 #include <QTcpSocket>
-#include <QtGlobal>
 
 // A copy's side of the relay host played by a test: a raw TCP client on 127.0.0.1 that logs
 // in with AUTH lines and keeps everything it receives.

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QtGlobal>
 
 // nirvex-host run as a process on 127.0.0.1 for a test or benchmark; killed when destroyed.
 class HostProcess {

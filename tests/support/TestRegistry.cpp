@@ -1,7 +1,6 @@
 #include "TestRegistry.h"
 
 #include "FakeSerialDevice.h"
-#include "FakeSerialPort.h"
 #include "core/QtSerialDevice.h"
 #include "core/SerialDeviceFactory.h"
 
@@ -13,7 +12,6 @@ using TestApplication = QApplication;
 #include <QCoreApplication>
 using TestApplication = QCoreApplication; // tests of the core run without a GUI
 #endif
-#include <cstring>
 
 // Runs every registered class, or only the one named by the first argument; further arguments
 // go to QTest (for example a test function name or -v2).
