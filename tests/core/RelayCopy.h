@@ -13,7 +13,7 @@
 #include <QMap>
 #include <QRandomGenerator>
 
-// size random bytes, the same for the same seed.
+// size bytes that look random, the same for the same seed.
 inline QByteArray sample(qsizetype size, quint32 seed = 1)
 {
     QRandomGenerator random(seed);
@@ -48,19 +48,16 @@ struct RelayCopy {
         settings.role = role;
         settings.listenPort = 0;
         core.wsocLan()->setBindAddress(QHostAddress(QHostAddress::LocalHost));
-        QObject::connect(&core, &RelayCore::statusChanged, &core,
-                         [this](const QString& text) { status = text; });
-        QObject::connect(&core, &RelayCore::lanLampChanged, &core,
-                         [this](bool on) { lanLamp = on; });
-        QObject::connect(&core, &RelayCore::linkChanged, &core, [this](bool up) { link = up; });
-        QObject::connect(&core, &RelayCore::receiveLampChanged, &core,
-                         [this](bool lit) { receiveLit = lit; });
-        QObject::connect(&core, &RelayCore::sendLampChanged, &core,
-                         [this](bool lit) { sendLit = lit; });
+        const auto keep = [this](auto signal, auto* field) {
+            QObject::connect(&core, signal, &core, [field](auto value) { *field = value; });
+        };
+        keep(&RelayCore::statusChanged, &status);
+        keep(&RelayCore::lanLampChanged, &lanLamp);
+        keep(&RelayCore::linkChanged, &link);
+        keep(&RelayCore::receiveLampChanged, &receiveLit);
+        keep(&RelayCore::sendLampChanged, &sendLit);
     }
     bool start() { return core.StartRelay(settings); }
-    // Stops a running relay, or starts a stopped one.
-    void toggle() { core.RelayRunning() ? core.StopRelay() : void(start()); }
     // Keeps the source timer from ending the burst until its interval is set again.
     void holdBurst() { core.tmrSer()->setInterval(3600 * 1000); }
     int listeningPort() const { return core.wsocLan()->LocalPort(); }

@@ -6,13 +6,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-#include <functional>
 #include <memory>
 
 namespace {
 
 constexpr int Patience = 20000;
-const QHostAddress Loopback(QHostAddress::LocalHost);
 
 } // namespace
 
@@ -20,47 +18,20 @@ const QHostAddress Loopback(QHostAddress::LocalHost);
 class TestSocketControl : public QObject {
     Q_OBJECT
 private slots:
-    void init()
-    {
-        listener = std::make_unique<SocketControl>("wsocLan");
-        listener->setBindAddress(Loopback);
-        listener->setLocalPort(0);
-        QVERIFY(listener->Listen());
-        port = listener->LocalPort();
-        QVERIFY(port > 0);
-    }
-    void cleanup() { listener.reset(); }
-    void characterSplitBetweenReads_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("cut");
-        QTest::newRow("3-byte, 1 + 2") << "\u3042Z" << 1;
-        QTest::newRow("3-byte, 2 + 1") << "\u3042Z" << 2;
-        QTest::newRow("4-byte, 3 + 1") << "\U0001F600\n" << 3;
-    }
-    void characterSplitBetweenReads()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, cut);
-        SocketControl server("wsocServer");
-        QTcpSocket peer;
-        peer.connectToHost(Loopback, quint16(port));
-        QVERIFY(accept(server, [&] { return peer.state() == QAbstractSocket::ConnectedState; }));
-        QSignalSpy arrivals(&server, &SocketControl::DataArrival);
-        const QByteArray bytes = text.toUtf8();
-        peer.write(bytes.left(cut));
-        QVERIFY(arrivals.wait(Patience));
-        QString got = server.GetData();
-        QCOMPARE(got, QString());
-        peer.write(bytes.mid(cut));
-        QTRY_COMPARE_WITH_TIMEOUT(got += server.GetData(), text, Patience);
-    }
+    // Every byte queued before a close still reaches the peer, before its close event.
     void closeRightAfterLargeSend()
     {
-        SocketControl client("wsocLan");
-        SocketControl server("wsocServer");
-        QVERIFY(client.Connect("127.0.0.1", port));
-        QVERIFY(accept(server, [&] { return client.State() == SocketControl::Connected; }));
+        SocketControl listener(QStringLiteral("wsocLan"));
+        listener.setBindAddress(QHostAddress(QHostAddress::LocalHost));
+        listener.setLocalPort(0);
+        QVERIFY(listener.Listen());
+        SocketControl client(QStringLiteral("wsocLan"));
+        SocketControl server(QStringLiteral("wsocServer"));
+        connect(&listener, &SocketControl::ConnectionRequest, &server, &SocketControl::Accept);
+        QVERIFY(client.Connect(QStringLiteral("127.0.0.1"), listener.LocalPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(server.State() == SocketControl::Connected &&
+                                     client.State() == SocketControl::Connected,
+                                 Patience);
         QString sent;
         for (int i = 0; sent.size() < 8 * 1024 * 1024; ++i)
             sent += QString("DATA:%1:%2\n").arg(i % 256).arg(QString(i % 256 * 2, 'F'));
@@ -72,7 +43,6 @@ private slots:
         });
         connect(&server, &SocketControl::CloseEvent, [&] { events << "close"; });
 
-        // Every queued byte still reaches the peer, before its close event.
         QVERIFY(client.SendData(sent));
         QVERIFY(client.bytesToWrite() > 0);
         client.Close();
@@ -81,6 +51,7 @@ private slots:
         QCOMPARE(got.size(), sent.size());
         QVERIFY(got == sent);
     }
+
     // A connected control reads ahead only so far while nobody takes the received text, and
     // every byte still comes, in order, once it is taken again.
     void readsAheadOnlySoFarAndLosesNothing()
@@ -113,21 +84,6 @@ private slots:
         QCOMPARE(got.size(), sent.size());
         QVERIFY(got == sent);
     }
-
-private:
-    // Lets server take the next connection request, until it and the other end are connected.
-    bool accept(SocketControl& server, const std::function<bool()>& otherEndUp)
-    {
-        const QMetaObject::Connection taking = connect(
-            listener.get(), &SocketControl::ConnectionRequest, &server, &SocketControl::Accept);
-        const bool ok = QTest::qWaitFor(
-            [&] { return server.State() == SocketControl::Connected && otherEndUp(); }, Patience);
-        disconnect(taking);
-        return ok;
-    }
-
-    std::unique_ptr<SocketControl> listener;
-    int port = 0;
 };
 
 NIRVEX_TEST(TestSocketControl)

@@ -3,7 +3,6 @@
 #include "core/LineCodec.h"
 
 #include <QList>
-#include <QRandomGenerator>
 
 QByteArray DataLines::numbered(int number)
 {
@@ -13,11 +12,11 @@ QByteArray DataLines::numbered(int number)
     return "DATA:256:" + bytes.toHex().toUpper() + '\n';
 }
 
-QByteArray DataLines::stream(int count, int first)
+QByteArray DataLines::stream(int count)
 {
     QByteArray text;
     text.reserve(qsizetype(count) * 522);
-    for (int n = first; n < first + count; ++n)
+    for (int n = 0; n < count; ++n)
         text += numbered(n);
     return text;
 }
@@ -28,14 +27,5 @@ QByteArray DataLines::payload(const QByteArray& text)
     for (const QByteArray& line : text.split('\n'))
         if (line.startsWith("DATA:"))
             bytes += LineCodec::decodeDataLine(QString::fromLatin1(line)).value_or("?");
-    return bytes;
-}
-
-QByteArray DataLines::noise(qsizetype size, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& b : bytes)
-        b = char(random.generate());
     return bytes;
 }

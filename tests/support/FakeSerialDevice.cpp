@@ -13,11 +13,8 @@ int FakeSerialDevice::open(const QString& path, const SerialFraming&)
         return target->openError;
     if (target->device)
         return ComError::PortAlreadyOpen;
-    if (target->refuseFraming)
-        return ComError::CommStateFailed;
     port = target;
     port->device = this;
-    ++port->opens;
     ++generation;
     input.clear();
     output.clear();
@@ -38,9 +35,7 @@ void FakeSerialDevice::close()
 
 int FakeSerialDevice::setFraming(const SerialFraming&)
 {
-    if (!port)
-        return ComError::PortNotOpen;
-    return port->refuseFraming ? ComError::CommStateFailed : ComError::None;
+    return port ? ComError::None : ComError::PortNotOpen;
 }
 
 QByteArray FakeSerialDevice::read(qint64 maxSize)

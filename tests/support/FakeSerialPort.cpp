@@ -5,15 +5,12 @@
 #include <QHash>
 #include <utility>
 
-namespace {
-
-QHash<QString, FakeSerialPort*>& registry()
+// Built on first use, so that a port made during static initialisation still finds it.
+static QHash<QString, FakeSerialPort*>& registry()
 {
     static QHash<QString, FakeSerialPort*> ports;
     return ports;
 }
-
-} // namespace
 
 FakeSerialPort::FakeSerialPort(const QString& path, QObject* parent)
     : QObject(parent), portPath(path)
@@ -48,11 +45,6 @@ bool FakeSerialPort::pushBytes(const QByteArray& bytes)
         emit device->dataArrived();
     }
     return device != nullptr;
-}
-
-QByteArray FakeSerialPort::takeWritten()
-{
-    return std::exchange(sent, QByteArray());
 }
 
 void FakeSerialPort::setCts(bool on)

@@ -1,32 +1,23 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
-#include <QString>
+#include <utility>
 
 class FakeSerialDevice;
 
-// The hardware and peer behind an in-memory serial port, played by a test or benchmark.
+// The hardware and peer behind an in-memory serial port, played by a test or benchmark: while it
+// lives, a FakeSerialDevice opened on its path ("fake:COM5") attaches to it.
 class FakeSerialPort : public QObject {
 public:
-    // Registers the port under path (for example "fake:COM5") for as long as it lives, so that
-    // a FakeSerialDevice opened on that path, by any control, attaches to it.
     explicit FakeSerialPort(const QString& path, QObject* parent = nullptr);
     ~FakeSerialPort() override;
 
-    // The port registered under path, or nullptr.
     static FakeSerialPort* find(const QString& path);
 
     QString path() const { return portPath; }
-    // True while a device has the port open.
     bool isOpen() const { return device != nullptr; }
-    int openCount() const { return opens; }
-
-    // Makes the next opens fail with number (0 opens normally); 8005 plays another program
-    // holding the port.
+    // Makes the next opens fail with number (0 opens normally); 8005 plays another holder.
     void setOpenError(int number) { openError = number; }
-    // Makes opening and re-framing refuse every framing (8015).
-    void setRefuseFraming(bool refuse) { refuseFraming = refuse; }
     // While held, written bytes stay in the device's output buffer.
     void setOutputHeld(bool held);
 
@@ -34,7 +25,7 @@ public:
     bool pushBytes(const QByteArray& bytes);
     // Every byte the device has sent so far, and taking them out.
     QByteArray written() const { return sent; }
-    QByteArray takeWritten();
+    QByteArray takeWritten() { return std::exchange(sent, QByteArray()); }
 
     void setCts(bool on);
     void setDsr(bool on);
@@ -52,8 +43,6 @@ private:
     FakeSerialDevice* device = nullptr;
     QByteArray sent;
     int openError = 0;
-    int opens = 0;
-    bool refuseFraming = false;
     bool outputHeld = false;
     bool present = true;
     bool ctsOn = false;

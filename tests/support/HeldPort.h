@@ -7,9 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// A TCP port on 127.0.0.1 bound and never listened on while the object lives: connections to it
-// are refused, the system hands it to no one else, and a server that sets SO_REUSEADDR (Qt's
-// listeners do, socat with reuseaddr does) may still listen on it, again and again.
+// A TCP port on 127.0.0.1 bound, never listened on, while the object lives: connections to it are
+// refused, no one else is given it, and a server with SO_REUSEADDR may still listen on it.
 class HeldPort {
 public:
     HeldPort()

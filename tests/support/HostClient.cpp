@@ -1,16 +1,10 @@
 #include "HostClient.h"
 
-#include "DataLines.h"
-
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QTest>
 
-namespace {
-
-constexpr int Patience = 30000;
-
-} // namespace
+static constexpr int Patience = 30000;
 
 HostClient::HostClient()
 {
@@ -27,16 +21,9 @@ bool HostClient::connectTo(quint16 port, bool wait)
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!wait)
         return true;
-    if (!socket.waitForConnected(Patience))
-        return false;
+    const bool up = socket.waitForConnected(Patience);
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    return true;
-}
-
-void HostClient::send(const QByteArray& bytes)
-{
-    socket.write(bytes);
-    socket.flush();
+    return up;
 }
 
 bool HostClient::login(const QByteArray& id, const QByteArray& key)
@@ -46,19 +33,14 @@ bool HostClient::login(const QByteArray& id, const QByteArray& key)
     for (QDeadlineTimer limit(Patience); !received.contains('\n') && !closed;)
         if (!socket.waitForReadyRead(int(limit.remainingTime())))
             break;
-    if (!received.startsWith("AUTH:0\n"))
-        return false;
-    received.remove(0, 7);
-    return true;
+    const bool accepted = received.startsWith("AUTH:0\n");
+    if (accepted)
+        received.remove(0, 7);
+    return accepted;
 }
 
 bool HostClient::waitForBytes(qsizetype size)
 {
     return QTest::qWaitFor([&] { return received.size() >= size || closed; }, Patience) &&
            received.size() >= size;
-}
-
-QByteArray HostClient::data() const
-{
-    return DataLines::payload(received);
 }

@@ -4,11 +4,7 @@
 #include <QFile>
 #include <QTest>
 
-namespace {
-
-constexpr int Patience = 30000;
-
-} // namespace
+static constexpr int Patience = 30000;
 
 QString HostProcess::program()
 {
@@ -48,12 +44,6 @@ void HostProcess::kill()
         return;
     proc.kill();
     proc.waitForFinished(Patience);
-}
-
-QByteArray HostProcess::log()
-{
-    stderrText += proc.readAllStandardError();
-    return stderrText;
 }
 
 qint64 HostProcess::statusKiB(const char* field) const

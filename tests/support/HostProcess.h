@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QtGlobal>
 
 // nirvex-host run as a process on 127.0.0.1 for a test or benchmark; killed when destroyed.
 class HostProcess {
@@ -18,10 +16,9 @@ public:
     // with further options; accounts, when not empty, go to a file named with --accounts.
     // False when it did not say it listens. Stops one started before.
     bool start(const QStringList& options = {}, const QByteArray& accounts = {}, quint16 port = 0);
-    // Kills it and waits for the end.
     void kill();
     // What it wrote on its standard error so far.
-    QByteArray log();
+    QByteArray log() { return stderrText += proc.readAllStandardError(); }
     // A field of /proc/<pid>/status in KiB ("VmRSS:", "VmHWM:"); -1 when not known.
     qint64 statusKiB(const char* field) const;
 

@@ -1,15 +1,9 @@
 #include "LanCopy.h"
 
-#include "core/IntervalTimer.h"
 #include "core/SocketControl.h"
-#include "desktop/ColorButton.h"
-#include "desktop/DropDownComboBox.h"
-#include "desktop/ShapeLamp.h"
-#include "desktop/StatusBar.h"
 
-#include <QAction>
+#include <QComboBox>
 #include <QRadioButton>
-#include <QTest>
 
 LanCopy::LanCopy(const QString& sourcePath, int role, const QString& speed)
     : TestCopy({{1, sourcePath}})
@@ -22,31 +16,14 @@ LanCopy::LanCopy(const QString& sourcePath, int role, const QString& speed)
                  : w->findChild<QRadioButton*>("optHost"))
         ->setChecked(true);
     w->findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM1"));
-    setFraming8N1(speed);
+    for (const QString& side : {QString(), QStringLiteral("2")}) {
+        const auto set = [&](const char* name, const QString& text) {
+            w->findChild<QComboBox*>(QLatin1String(name) + side)->setCurrentText(text);
+        };
+        set("cmbBPS", speed);
+        set("cmbParity", QStringLiteral("None"));
+        set("cmbBits", QStringLiteral("8"));
+        set("cmbStopBits", QStringLiteral("1"));
+    }
     w->show();
-}
-
-void LanCopy::click()
-{
-    QTest::mouseClick(w->findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
-}
-
-void LanCopy::holdBurst()
-{
-    w->Relay.tmrSer()->setInterval(3600 * 1000);
-}
-
-QString LanCopy::status() const
-{
-    return w->findChild<StatusBar*>("sbStatusBar")->panelText(QStringLiteral("status"));
-}
-
-bool LanCopy::lampOn() const
-{
-    return w->findChild<ShapeLamp*>("shpLan")->FillColor() == QColor(64, 255, 64);
-}
-
-bool LanCopy::listEnabled() const
-{
-    return w->findChild<QAction*>("mnuViewFlipList")->isEnabled();
 }

@@ -1,8 +1,14 @@
 #pragma once
 
 #include "TestCopy.h"
+#include "core/IntervalTimer.h"
+#include "desktop/ShapeLamp.h"
+#include "desktop/StatusBar.h"
 
+#include <QAction>
+#include <QPushButton>
 #include <QString>
+#include <QTest>
 
 // A TestCopy with a LAN destination: a loaded, shown main window whose COM1 is sourcePath,
 // framing 8N1, role 1 server, 2 client or 3 host. Its sockets bind to 127.0.0.1 only.
@@ -10,11 +16,16 @@ class LanCopy : public TestCopy {
 public:
     LanCopy(const QString& sourcePath, int role, const QString& speed = QStringLiteral("9600"));
 
-    // Clicks the run button.
-    void click();
+    void click() { QTest::mouseClick(w->findChild<QPushButton*>("cmdRun"), Qt::LeftButton); }
     // Keeps the source timer from ending the burst until its interval is set again.
-    void holdBurst();
-    QString status() const;
-    bool lampOn() const;
-    bool listEnabled() const;
+    void holdBurst() { w->Relay.tmrSer()->setInterval(3600 * 1000); }
+    QString status() const
+    {
+        return w->findChild<StatusBar*>("sbStatusBar")->panelText(QStringLiteral("status"));
+    }
+    bool lampOn() const
+    {
+        return w->findChild<ShapeLamp*>("shpLan")->FillColor() == QColor(64, 255, 64);
+    }
+    bool listEnabled() const { return w->findChild<QAction*>("mnuViewFlipList")->isEnabled(); }
 };

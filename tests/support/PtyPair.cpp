@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTest>
+#include <utility>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -27,8 +28,7 @@ PtyPair::PtyPair()
 void PtyPair::closeMaster()
 {
     if (master >= 0)
-        ::close(master);
-    master = -1;
+        ::close(std::exchange(master, -1));
 }
 
 bool PtyPair::writeAll(const QByteArray& bytes)

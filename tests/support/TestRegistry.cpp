@@ -1,7 +1,6 @@
 #include "TestRegistry.h"
 
 #include "FakeSerialDevice.h"
-#include "FakeSerialPort.h"
 #include "core/QtSerialDevice.h"
 #include "core/SerialDeviceFactory.h"
 
@@ -13,18 +12,6 @@ using TestApplication = QApplication;
 #include <QCoreApplication>
 using TestApplication = QCoreApplication; // tests of the core run without a GUI
 #endif
-#include <cstring>
-
-std::vector<std::pair<const char*, TestRegistry::Factory>>& TestRegistry::all()
-{
-    static std::vector<std::pair<const char*, Factory>> classes;
-    return classes;
-}
-
-TestRegistry::Registrar::Registrar(const char* name, Factory factory)
-{
-    all().emplace_back(name, std::move(factory));
-}
 
 // Runs every registered class, or only the one named by the first argument; further arguments
 // go to QTest (for example a test function name or -v2).
@@ -41,14 +28,9 @@ int main(int argc, char** argv)
     });
     QStringList args = app.arguments();
     QString only;
-    if (args.size() > 1 && !args.at(1).startsWith('-')) {
-        for (const auto& [name, factory] : TestRegistry::all()) {
-            if (args.at(1) == QLatin1String(name)) {
-                only = args.takeAt(1);
-                break;
-            }
-        }
-    }
+    for (const auto& entry : TestRegistry::all())
+        if (only.isEmpty() && args.size() > 1 && args.at(1) == QLatin1String(entry.first))
+            only = args.takeAt(1);
     int failed = 0;
     for (const auto& [name, factory] : TestRegistry::all()) {
         if (!only.isEmpty() && only != QLatin1String(name))

@@ -11,10 +11,16 @@ class TestRegistry {
 public:
     using Factory = std::function<std::unique_ptr<QObject>()>;
 
-    static std::vector<std::pair<const char*, Factory>>& all();
-
+    static std::vector<std::pair<const char*, Factory>>& all()
+    {
+        static std::vector<std::pair<const char*, Factory>> classes;
+        return classes;
+    }
     struct Registrar {
-        Registrar(const char* name, Factory factory);
+        Registrar(const char* name, Factory factory)
+        {
+            all().emplace_back(name, std::move(factory));
+        }
     };
 };
 
