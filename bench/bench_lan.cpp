@@ -4,6 +4,7 @@
 // one-byte latency and the delivery of a 300-byte burst, whose 44-byte tail leaves one character
 // time after the burst.
 #include "bench/BenchSupport.h"
+#include "core/RelayCore.h"
 #include "core/SocketControl.h"
 #include "desktop/DropDownComboBox.h"
 #include "desktop/NirvexMain.h"
@@ -102,6 +103,8 @@ void printResult(const char* name, BurstResult& r)
 
 int main(int argc, char** argv)
 {
+    // The copies run on the event loop the program itself runs on.
+    RelayCore::preferPlainEventLoop();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);

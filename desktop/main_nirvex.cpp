@@ -1,3 +1,4 @@
+#include "core/RelayCore.h"
 #include "core/UnixSignalNotifier.h"
 #include "desktop/NirvexMain.h"
 #include "desktop/frmMain.h"
@@ -44,6 +45,7 @@ QList<int> stopSignals()
 
 int main(int argc, char** argv)
 {
+    RelayCore::preferPlainEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nirvex"));
     QApplication::setApplicationVersion(QStringLiteral(NIRVEX_VERSION));
