@@ -18,6 +18,8 @@ namespace {
 // Width of the direction mark at the left of each row, in pixels.
 constexpr int markWidth = 4;
 constexpr int textIndent = 8;
+// Characters of a full dump line: offset, hex column, printable text.
+constexpr int dumpColumns = 10 + 3 * TrafficLog::BytesPerLine + 2 + TrafficLog::BytesPerLine;
 
 QColor colorOf(const TrafficLog::Line& line)
 {
@@ -34,7 +36,6 @@ TrafficView::TrafficView(RelayCore& relay, QWidget* parent)
 {
     setObjectName(QStringLiteral("trafficView"));
     setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QFont font(UiText::FixedFont);
     font.setStyleHint(QFont::Monospace);
     font.setPointSize(9);
@@ -136,6 +137,11 @@ void TrafficView::refresh()
     bar->setRange(0, maximum);
     bar->setPageStep(std::max(1, rows));
     bar->setValue(following ? maximum : int(std::max<qint64>(0, bar->value() - dropped)));
+    // A window narrower than a dump line scrolls sideways; the hex column is the widest part.
+    const int lineWidth =
+        textIndent + fontMetrics().horizontalAdvance(QString(dumpColumns, QLatin1Char('0')));
+    horizontalScrollBar()->setRange(0, std::max(0, lineWidth - viewport()->width()));
+    horizontalScrollBar()->setPageStep(viewport()->width());
     if (isVisible())
         viewport()->update();
 }
@@ -168,7 +174,8 @@ void TrafficView::paintEvent(QPaintEvent*)
     QString counts = traffic.countsText();
     if (traffic.isPaused())
         counts += QStringLiteral("  (一時停止中)");
-    painter.drawText(textIndent, ascent, counts);
+    const int left = textIndent - horizontalScrollBar()->value();
+    painter.drawText(left, ascent, counts);
 
     const qint64 first = verticalScrollBar()->value();
     const qint64 end = std::min<qint64>(traffic.lineCount(), first + dataRows() + 1);
@@ -178,7 +185,7 @@ void TrafficView::paintEvent(QPaintEvent*)
         const QColor color = colorOf(line);
         painter.fillRect(0, top, markWidth, height, color);
         painter.setPen(color);
-        painter.drawText(textIndent, top + ascent, line.text);
+        painter.drawText(left, top + ascent, line.text);
     }
 }
 
