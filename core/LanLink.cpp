@@ -125,9 +125,9 @@ void LanLink::HandleMessage(const QString& line)
         const QStringView signal = LineCodec::fieldView(text, 2);
         const bool on = LineCodec::fieldView(text, 3) == u"ON";
         if (signal == u"CTS")
-            core.serial->setRTSEnable(on);
+            core.driveLine(core.serial, ModemLine::RTS, on);
         else if (signal == u"DSR")
-            core.serial->setDTREnable(on);
+            core.driveLine(core.serial, ModemLine::DTR, on);
     } else if (keyword == u"AUTH") {
         const QStringView field = LineCodec::fieldView(text, 2);
         const double code = LineCodec::readNumber(field);

@@ -221,10 +221,7 @@ void RelayCore::comSer_OnComm()
         }
         SerialPortControl* const out =
             current.kind == DestinationKind::Serial ? destinationPort : serial;
-        if (signal == 1)
-            out->setRTSEnable(on);
-        else
-            out->setDTREnable(on);
+        driveLine(out, signal == 1 ? ModemLine::RTS : ModemLine::DTR, on);
     };
     switch (serial->CommEvent()) {
     case SerialPortControl::EventReceive:
@@ -242,9 +239,11 @@ void RelayCore::comSer_OnComm()
         lan.ResumeReceiving();
         break;
     case SerialPortControl::EventCts:
+        emit modemLineChanged(RelayPort::Source, ModemLine::CTS, serial->CTSHolding());
         crossed(1, serial->CTSHolding());
         break;
     case SerialPortControl::EventDsr:
+        emit modemLineChanged(RelayPort::Source, ModemLine::DSR, serial->DSRHolding());
         crossed(2, serial->DSRHolding());
         break;
     default:
@@ -271,14 +270,32 @@ void RelayCore::comDest_OnComm()
         resumeHeld();
         break;
     case SerialPortControl::EventCts:
-        serial->setRTSEnable(destinationPort->CTSHolding());
+        emit modemLineChanged(RelayPort::Destination, ModemLine::CTS,
+                              destinationPort->CTSHolding());
+        driveLine(serial, ModemLine::RTS, destinationPort->CTSHolding());
         break;
     case SerialPortControl::EventDsr:
-        serial->setDTREnable(destinationPort->DSRHolding());
+        emit modemLineChanged(RelayPort::Destination, ModemLine::DSR,
+                              destinationPort->DSRHolding());
+        driveLine(serial, ModemLine::DTR, destinationPort->DSRHolding());
         break;
     default:
         break;
     }
+}
+
+void RelayCore::driveLine(SerialPortControl* port, ModemLine line, bool on)
+{
+    const bool rts = line == ModemLine::RTS;
+    const bool was = rts ? port->RTSEnable() : port->DTREnable();
+    if (rts)
+        port->setRTSEnable(on);
+    else
+        port->setDTREnable(on);
+    const bool now = rts ? port->RTSEnable() : port->DTREnable();
+    if (was != now)
+        emit modemLineChanged(port == serial ? RelayPort::Source : RelayPort::Destination, line,
+                              now);
 }
 
 void RelayCore::writeToSource(const QByteArray& bytes)

@@ -2,6 +2,7 @@
 
 #include "core/ComError.h"
 #include "core/LanLink.h"
+#include "core/ModemLine.h"
 #include "core/RelaySettings.h"
 
 #include <QByteArray>
@@ -115,6 +116,8 @@ signals:
     // Bytes taken from the source port, and bytes written to it; emitted only while connected.
     void sourceBytes(const QByteArray& bytes);
     void destinationBytes(const QByteArray& bytes);
+    // A modem line of a relay port changed: CTS or DSR seen, RTS or DTR set by the relay.
+    void modemLineChanged(RelayPort port, ModemLine line, bool on);
 
 private:
     friend class LanLink;
@@ -122,6 +125,8 @@ private:
     void showStatus(const QString& text);
     // Configures and opens a port the way a relay start does; its lastError() tells the outcome.
     static void openPort(SerialPortControl* port, const RelaySettings::Side& side);
+    // Sets RTS or DTR of port, telling a watcher when the line changes.
+    void driveLine(SerialPortControl* port, ModemLine line, bool on);
     // Writes bytes to the source port, lighting the send lamp.
     void writeToSource(const QByteArray& bytes);
     // Takes and forwards every byte waiting on the source or the destination port.

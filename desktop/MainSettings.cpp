@@ -188,6 +188,9 @@ void MainSettings::Restore(frmMain& form, NirvexMain& app)
         select(form.optClient, [&form] { form.optClient_Click(); });
     else if (form.DestMode == LanRole::Host)
         select(form.optHost, [&form] { form.optHost_Click(); });
+
+    // Any number but 0 shows the traffic monitor.
+    form.ShowMonitor(read.number(MonitorKey, 1, int32Min, int32Max) != 0);
 }
 
 void MainSettings::Store(const frmMain& form, const NirvexMain& app)
@@ -210,4 +213,5 @@ void MainSettings::Store(const frmMain& form, const NirvexMain& app)
 
     app.SaveIniSetting(section, QStringLiteral("DestType"), int(form.DestType));
     app.SaveIniSetting(section, QStringLiteral("DestMode"), int(form.DestMode));
+    app.SaveIniSetting(section, MonitorKey, form.mnuViewMonitor->isChecked() ? 1 : 0);
 }

@@ -2,7 +2,8 @@
 
 #include <QColor>
 
-// Colours of the run button and the lamps, in their idle, lit and dark states.
+// Colours of the run button and the lamps, in their idle, lit and dark states, and of the
+// traffic monitor: one per direction, in the hue of that direction's lamp, and one for events.
 class UiColors {
 public:
     static inline const QColor RunIdle = QColor(255, 192, 192);
@@ -14,4 +15,9 @@ public:
     static inline const QColor RedDark = QColor(64, 0, 0);
     static inline const QColor LampText = QColor(0, 0, 0);
     static inline const QColor LinkText = QColor(0, 0, 255);
+    static inline const QColor TrafficToDestination = QColor(176, 0, 0);
+    static inline const QColor TrafficToSource = QColor(0, 128, 0);
+    static inline const QColor TrafficEvent = QColor(0, 0, 192);
+    static inline const QColor TrafficBack = QColor(255, 255, 255);
+    static inline const QColor TrafficCounts = QColor(224, 224, 224);
 };

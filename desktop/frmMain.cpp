@@ -14,6 +14,7 @@
 #include "desktop/ShapeLamp.h"
 #include "desktop/StatusBar.h"
 #include "desktop/TagLabel.h"
+#include "desktop/TrafficView.h"
 #include "desktop/Twips.h"
 #include "desktop/UiColors.h"
 #include "desktop/UiText.h"
@@ -34,6 +35,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QVBoxLayout>
 #include <mutex>
 
 namespace {
@@ -165,6 +167,9 @@ void frmMain::buildMenus()
     mnuViewRefresh =
         item(viewMenu, "mnuViewRefresh", QStringLiteral("最新の情報に更新(&R)"), false);
     mnuViewOptions = item(viewMenu, "mnuViewOptions", QStringLiteral("ｵﾌﾟｼｮﾝ(&O)..."), false);
+    mnuViewMonitor = item(viewMenu, "mnuViewMonitor", QStringLiteral("ﾓﾆﾀ(&M)"), true);
+    mnuViewMonitor->setCheckable(true);
+    mnuViewMonitor->setChecked(true);
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     mnuHelpContents = item(helpMenu, "mnuHelpContents", QStringLiteral("目次(&C)"), true);
@@ -179,6 +184,7 @@ void frmMain::buildMenus()
         mnuViewStatusBar->setChecked(!checked);
         mnuViewStatusBar_Click();
     });
+    connect(mnuViewMonitor, &QAction::triggered, this, &frmMain::ShowMonitor);
     connect(mnuFileExit, &QAction::triggered, this, &QWidget::close);
     connect(mnuViewFlipList, &QAction::triggered, this, [this] { SendList(false); });
 }
@@ -251,6 +257,12 @@ void frmMain::buildControls()
     picMon->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picMon->setLineWidth(2);
     place(picMon, 120, 2280, 9615, 1935);
+    // The monitor fills the area inside picMon's border and follows its size.
+    trafficView = new TrafficView(Relay, picMon);
+    trafficView->setFocusPolicy(Qt::NoFocus);
+    auto* monitorLayout = new QVBoxLayout(picMon);
+    monitorLayout->setContentsMargins(0, 0, 0, 0);
+    monitorLayout->addWidget(trafficView);
 
     vsMon = new QScrollBar(Qt::Vertical, clientArea);
     vsMon->setObjectName(QStringLiteral("vsMon"));
@@ -680,6 +692,13 @@ void frmMain::mnuViewStatusBar_Click()
     mnuViewStatusBar->setChecked(!mnuViewStatusBar->isChecked());
     sbStatusBar->setVisible(mnuViewStatusBar->isChecked());
     Form_Resize();
+}
+
+void frmMain::ShowMonitor(bool shown)
+{
+    mnuViewMonitor->setChecked(shown);
+    trafficView->setVisible(shown);
+    trafficView->setMonitoring(shown);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

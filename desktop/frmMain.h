@@ -19,6 +19,7 @@ class QComboBox;
 class ShapeLamp;
 class StatusBar;
 class TagLabel;
+class TrafficView;
 class QAction;
 class QFrame;
 class QGroupBox;
@@ -49,6 +50,8 @@ public:
     void StoreWithoutClosing();
     // Puts text on the status panel.
     void ShowStatus(const QString& text);
+    // Shows the traffic monitor in the monitor area and feeds it, or hides it and stops feeding.
+    void ShowMonitor(bool shown);
 
     // A window that Form_Unload closes, latest first; the list holds no ownership.
     void AddLoadedWindow(QWidget* window);
@@ -149,6 +152,7 @@ private:
     QAction* mnuViewFlipList = nullptr;
     QAction* mnuViewRefresh = nullptr;
     QAction* mnuViewOptions = nullptr;
+    QAction* mnuViewMonitor = nullptr;
     QAction* mnuHelpContents = nullptr;
     QAction* mnuHelpSearchForHelpOn = nullptr;
     QAction* mnuHelpAbout = nullptr;
@@ -156,6 +160,7 @@ private:
     // Client area controls.
     StatusBar* sbStatusBar = nullptr;
     QFrame* picMon = nullptr;
+    TrafficView* trafficView = nullptr;
     QScrollBar* vsMon = nullptr;
     ColorButton* cmdRun = nullptr;
     QGroupBox* frmSer = nullptr;
