@@ -5,6 +5,7 @@
 #include "HeldPort.h"
 #include "PtyPair.h"
 #include "TestCopy.h"
+#include "core/RelayCore.h"
 #include "core/SocketControl.h"
 #include "desktop/DropDownComboBox.h"
 
@@ -30,6 +31,15 @@
 #include <vector>
 
 namespace bench {
+
+// Before the application object: copies of Nirvex run without a display and on the event loop
+// the program itself runs on.
+inline void prepareApplication()
+{
+    RelayCore::preferPlainEventLoop();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
 
 // The serial -> serial measurement of bench_serial and bench_headless, so that their figures
 // compare: rounds, bytes one way per round, one-byte round trips per round, and the round trips

@@ -3,7 +3,6 @@
 // one-byte latency, measured in alternating rounds.
 #include "RelayProcess.h"
 #include "bench/BenchSupport.h"
-#include "core/RelayCore.h"
 #include "desktop/frmMain.h"
 
 #include <QApplication>
@@ -42,10 +41,7 @@ void printRatios(Contender& ours, Contender& other)
 
 int main(int argc, char** argv)
 {
-    // The window's relay runs on the event loop the program itself runs on.
-    RelayCore::preferPlainEventLoop();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareApplication();
     QApplication application(argc, argv);
 
     Contender headless{"nirvex-relay", {}, {}, {}};

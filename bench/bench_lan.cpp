@@ -4,7 +4,6 @@
 // one-byte latency and the delivery of a 300-byte burst, whose 44-byte tail leaves one character
 // time after the burst.
 #include "bench/BenchSupport.h"
-#include "core/RelayCore.h"
 #include "core/SocketControl.h"
 #include "desktop/DropDownComboBox.h"
 #include "desktop/NirvexMain.h"
@@ -103,10 +102,7 @@ void printResult(const char* name, BurstResult& r)
 
 int main(int argc, char** argv)
 {
-    // The copies run on the event loop the program itself runs on.
-    RelayCore::preferPlainEventLoop();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareApplication();
     QApplication application(argc, argv);
     const QStringList args = application.arguments();
     if (args.size() == 5 && args.at(1) == QLatin1String("--copy"))

@@ -2,7 +2,6 @@
 // pseudo-terminal pairs through a shown main window, with the monitor shown and hidden in
 // alternating rounds of the same run.
 #include "bench/BenchSupport.h"
-#include "core/RelayCore.h"
 #include "desktop/TrafficView.h"
 #include "desktop/frmMain.h"
 
@@ -23,10 +22,7 @@ constexpr qint64 RoundBytes = 8LL * 1024 * 1024;
 
 int main(int argc, char** argv)
 {
-    // The copies run on the event loop the program itself runs on.
-    RelayCore::preferPlainEventLoop();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareApplication();
     QApplication application(argc, argv);
 
     Pty a, b;

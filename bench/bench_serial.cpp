@@ -4,7 +4,6 @@
 // plain open()/close() of the same mapped devices.
 #include "bench/BenchSupport.h"
 #include "core/PortTable.h"
-#include "core/RelayCore.h"
 #include "desktop/DropDownComboBox.h"
 #include "desktop/NirvexMain.h"
 #include "desktop/frmMain.h"
@@ -37,10 +36,7 @@ void printResult(const char* name, Result& r)
 
 int main(int argc, char** argv)
 {
-    // The copies run on the event loop the program itself runs on.
-    RelayCore::preferPlainEventLoop();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareApplication();
     QApplication application(argc, argv);
 
     Pty a, b, c, d;

@@ -4,7 +4,6 @@
 // and each copy's memory is read from /proc while it runs in a child process of its own.
 // Exits non-zero when a byte is lost, added, changed or reordered, or a copy grows too large.
 #include "bench/BenchSupport.h"
-#include "core/RelayCore.h"
 
 #include <QApplication>
 #include <QFile>
@@ -312,10 +311,7 @@ int runSerialCopy(const QString& source, const QString& destination)
 
 int main(int argc, char** argv)
 {
-    // The copies run on the event loop the program itself runs on.
-    RelayCore::preferPlainEventLoop();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareApplication();
     QApplication application(argc, argv);
     const QStringList args = application.arguments();
     if (args.size() == 5 && args.at(1) == QLatin1String("--copy") &&
