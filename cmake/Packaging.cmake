@@ -1,0 +1,63 @@
+# The Debian package: `cpack -G DEB` in the build folder makes nirvex_<version>_<arch>.deb with
+# everything `cmake --install` puts under a prefix, here /usr.
+
+set(NIRVEX_PACKAGE_MAINTAINER "Nirvex developers" CACHE STRING
+  "Maintainer field of the Debian package")
+
+# Installs a systemd unit into lib/systemd/system. The units name the programs where
+# `cmake --install` puts them by default (/usr/local/bin); the install, the package's included,
+# points them at the programs of its own prefix instead.
+function(nirvex_install_systemd_unit unit)
+  get_filename_component(source ${unit} ABSOLUTE)
+  get_filename_component(name ${unit} NAME)
+  set(staged ${CMAKE_CURRENT_BINARY_DIR}/systemd/${name})
+  install(CODE "
+    file(READ \"${source}\" unit_text)
+    string(REPLACE \"/usr/local/bin/\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\"
+      unit_text \"\${unit_text}\")
+    file(WRITE \"${staged}\" \"\${unit_text}\")
+    file(INSTALL \"${staged}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\"
+      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)")
+endfunction()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME nirvex)
+set(CPACK_PACKAGE_VENDOR "Nirvex developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${NIRVEX_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serial port relay: port to port, over TCP or through a relay host")
+# The install runs with the final prefix, /usr, under DESTDIR, so that the units name it.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_NAME nirvex)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${NIRVEX_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+if(NIRVEX_HOMEPAGE)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${NIRVEX_HOMEPAGE})
+endif()
+# CPack puts the summary above this as the first line.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Nirvex relays serial-port traffic from one serial port to another, over TCP to
+another copy (server or client role), or through the relay host service
+nirvex-host. Each side's CTS and DSR drive the other side's RTS and DTR, as a
+crossed cable would. The window's texts are in Japanese.
+.
+This package holds the desktop program nirvex with its help file and menu entry,
+nirvex-relay, which runs the relay from a profile without a window, and the relay
+host service nirvex-host, with systemd units for both services (not enabled).")
+# The libraries come from the programs; what they cannot show: the Japanese font the window's
+# texts are drawn in, and the Qt platform plugins, which Qt's GUI library only recommends and
+# without which the window cannot open.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_LIST_DIR}/../packaging/debian/postinst
+  ${CMAKE_CURRENT_LIST_DIR}/../packaging/debian/prerm
+  ${CMAKE_CURRENT_LIST_DIR}/../packaging/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
