@@ -1,15 +1,10 @@
 #include "host/RelayHostLog.h"
 
-#include <QDateTime>
-#include <cstdio>
+#include "core/LogLine.h"
 
 void RelayHostLog::write(const QString& message)
 {
-    const QByteArray line = (QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) +
-                             QLatin1Char(' ') + message + QLatin1Char('\n'))
-                                .toUtf8();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
+    LogLine::write(message);
 }
 
 QString RelayHostLog::printable(QStringView text, int limit)

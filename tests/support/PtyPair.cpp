@@ -23,6 +23,8 @@ PtyPair::PtyPair()
     slave = QString::fromLocal8Bit(name);
     ::close(slaveFd);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    // A program the test starts must not hold the master open: closing it would not end the line.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
 }
 
 void PtyPair::closeMaster()

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/PortTable.h"
+#include "core/RelayCore.h"
+
+#include <QObject>
+#include <QString>
+
+// Runs one relay from a profile file without a window, writing every status text to standard
+// error, until it is told to stop or one of its ports goes away.
+class HeadlessRelay : public QObject {
+    Q_OBJECT
+public:
+    explicit HeadlessRelay(QObject* parent = nullptr);
+
+    // Reads the profile and starts the relay as the run button would; false, with the reason
+    // written, when it cannot run. Only ports the profile's [Ports] section maps are used.
+    bool start(const QString& profilePath);
+    // Stops as the run button does, waits until the ports are closed and finishes with 0.
+    void stop(const QString& reason);
+
+signals:
+    // The relay has ended; the program should end with exitCode.
+    void finished(int exitCode);
+
+private:
+    // The reason a side's port cannot be used, or nothing when its number is mapped.
+    QString unmappedText(int comPort, const QString& side, const QString& key) const;
+    void portVanished();
+    void lanLamp(bool on);
+
+    QString profile;
+    PortTable ports;
+    RelayCore core;
+    QMetaObject::Connection statusLog;
+    bool linkUp = false;
+    bool stopping = false;
+};
