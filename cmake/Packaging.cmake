@@ -4,16 +4,16 @@
 set(NIRVEX_PACKAGE_MAINTAINER "Nirvex developers" CACHE STRING
   "Maintainer field of the Debian package")
 
-# Installs a systemd unit into lib/systemd/system. The units name the programs where
-# `cmake --install` puts them by default (/usr/local/bin); the install, the package's included,
-# points them at the programs of its own prefix instead.
+# Installs a systemd unit into lib/systemd/system. A unit names its program as
+# @CMAKE_INSTALL_FULL_BINDIR@/<program>, which becomes the program's folder when the install runs,
+# so that the prefix given to `cmake --install --prefix` or the package's /usr is the one named.
 function(nirvex_install_systemd_unit unit)
   get_filename_component(source ${unit} ABSOLUTE)
   get_filename_component(name ${unit} NAME)
   set(staged ${CMAKE_CURRENT_BINARY_DIR}/systemd/${name})
   install(CODE "
     file(READ \"${source}\" unit_text)
-    string(REPLACE \"/usr/local/bin/\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\"
+    string(REPLACE \"@CMAKE_INSTALL_FULL_BINDIR@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\"
       unit_text \"\${unit_text}\")
     file(WRITE \"${staged}\" \"\${unit_text}\")
     file(INSTALL \"${staged}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\"
