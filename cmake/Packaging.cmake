@@ -10,14 +10,18 @@ set(NIRVEX_PACKAGE_MAINTAINER "Nirvex developers" CACHE STRING
 function(nirvex_install_systemd_unit unit)
   get_filename_component(source ${unit} ABSOLUTE)
   get_filename_component(name ${unit} NAME)
-  set(staged ${CMAKE_CURRENT_BINARY_DIR}/systemd/${name})
+  # Installs into different places may run at once (the package test beside the install test):
+  # each stages its copy in a folder of its own, removed once the unit is in place.
   install(CODE "
     file(READ \"${source}\" unit_text)
     string(REPLACE \"@CMAKE_INSTALL_FULL_BINDIR@\" \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\"
       unit_text \"\${unit_text}\")
-    file(WRITE \"${staged}\" \"\${unit_text}\")
-    file(INSTALL \"${staged}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\"
-      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)")
+    string(MD5 unit_place \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+    set(unit_staged \"${CMAKE_CURRENT_BINARY_DIR}/systemd/\${unit_place}/${name}\")
+    file(WRITE \"\${unit_staged}\" \"\${unit_text}\")
+    file(INSTALL \"\${unit_staged}\" DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\"
+      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    file(REMOVE_RECURSE \"${CMAKE_CURRENT_BINARY_DIR}/systemd/\${unit_place}\")")
 endfunction()
 
 set(CPACK_GENERATOR DEB)
