@@ -31,6 +31,14 @@
 
 namespace bench {
 
+// The serial -> serial measurement of bench_serial and bench_headless, so that their figures
+// compare: rounds, bytes one way per round, one-byte round trips per round, and the round trips
+// that warm each relay up first.
+constexpr int SerialRounds = 8;
+constexpr qint64 SerialRoundBytes = 4LL * 1024 * 1024;
+constexpr int SerialRoundSamples = 400;
+constexpr int SerialWarmUpSamples = 100;
+
 // The kit's pseudo-terminal, its master descriptor and slave path as the measuring code reads
 // them: the bench keeps the master, the relay under test opens the slave.
 struct Pty : PtyPair {
@@ -128,6 +136,31 @@ inline void measureThroughput(int in, int out, qint64 count, Result* result)
     result->seconds += (nowUs() - start) / 1e6;
 }
 
+// Sends one byte at a time into in and waits for it at out.
+inline void measureLatency(int in, int out, int samples, Result* result)
+{
+    char buffer[256];
+    for (int i = 0; i < samples; ++i) {
+        const char byte = char(i);
+        const double start = nowUs();
+        if (::write(in, &byte, 1) != 1) {
+            ++result->lost;
+            continue;
+        }
+        ssize_t n = 0;
+        for (int tries = 0; tries < 100 && n <= 0 && waitFor(out, POLLIN, 2000); ++tries)
+            n = ::read(out, buffer, sizeof buffer);
+        const double took = nowUs() - start;
+        if (n != 1 || buffer[0] != byte) {
+            ++result->lost;
+            result->intact = false;
+            drain(out);
+            continue;
+        }
+        result->latency.us.push_back(took);
+    }
+}
+
 // Runs work on a thread of its own while this thread serves the event loop.
 inline void runBesideEventLoop(const std::function<void()>& work)
 {
@@ -167,6 +200,21 @@ inline void setFraming8N1(QComboBox* speed, QComboBox* parity, QComboBox* bits, 
     parity->setCurrentText(QStringLiteral("None"));
     bits->setCurrentText(QStringLiteral("8"));
     stopBits->setCurrentText(QStringLiteral("1"));
+}
+
+// Sets a window's relay to serial -> serial from COM1 to COM2, both sides at speed 8N1.
+inline void configureSerialRelay(frmMain& window, const QString& speed)
+{
+    window.findChild<QRadioButton*>("optSerial")->setChecked(true);
+    window.findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM1"));
+    window.findChild<QComboBox*>("cmbComPort2")->setCurrentText(QStringLiteral("COM2"));
+    setFraming8N1(window.findChild<QComboBox*>("cmbBPS"), window.findChild<QComboBox*>("cmbParity"),
+                  window.findChild<QComboBox*>("cmbBits"),
+                  window.findChild<QComboBox*>("cmbStopBits"), speed);
+    setFraming8N1(window.findChild<QComboBox*>("cmbBPS2"),
+                  window.findChild<QComboBox*>("cmbParity2"),
+                  window.findChild<QComboBox*>("cmbBits2"),
+                  window.findChild<QComboBox*>("cmbStopBits2"), speed);
 }
 
 // The kit's copy, loaded, on a profile whose [Ports] section holds portLines

@@ -25,38 +25,6 @@ namespace {
 
 using namespace bench;
 
-// Both relays are measured in alternating rounds, so a load that comes and goes on the machine
-// falls on both alike.
-constexpr int Rounds = 8;
-constexpr qint64 RoundBytes = 4LL * 1024 * 1024;
-constexpr int RoundSamples = 400;
-constexpr int WarmUpSamples = 100;
-
-// Sends one byte at a time into in and waits for it at out.
-void measureLatency(int in, int out, int samples, Result* result)
-{
-    char buffer[256];
-    for (int i = 0; i < samples; ++i) {
-        const char byte = char(i);
-        const double start = nowUs();
-        if (::write(in, &byte, 1) != 1) {
-            ++result->lost;
-            continue;
-        }
-        ssize_t n = 0;
-        for (int tries = 0; tries < 100 && n <= 0 && waitFor(out, POLLIN, 2000); ++tries)
-            n = ::read(out, buffer, sizeof buffer);
-        const double took = nowUs() - start;
-        if (n != 1 || buffer[0] != byte) {
-            ++result->lost;
-            result->intact = false;
-            drain(out);
-            continue;
-        }
-        result->latency.us.push_back(took);
-    }
-}
-
 void printResult(const char* name, Result& r)
 {
     std::printf("%-8s throughput %8.2f MB/s   latency p50 %7.1f us   p99 %7.1f us   %s\n", name,
@@ -122,17 +90,7 @@ int main(int argc, char** argv)
                 plainOpened, plainMedian, plain.back());
     std::printf("ratio fill/baseline: %.1f\n", plainMedian > 0 ? fillMedian / plainMedian : 0.0);
 
-    window.findChild<QRadioButton*>("optSerial")->setChecked(true);
-    window.findChild<QComboBox*>("cmbComPort")->setCurrentText(QStringLiteral("COM1"));
-    window.findChild<QComboBox*>("cmbComPort2")->setCurrentText(QStringLiteral("COM2"));
-    window.findChild<QComboBox*>("cmbBPS")->setCurrentText(QStringLiteral("256000"));
-    window.findChild<QComboBox*>("cmbBPS2")->setCurrentText(QStringLiteral("256000"));
-    window.findChild<QComboBox*>("cmbParity")->setCurrentText(QStringLiteral("None"));
-    window.findChild<QComboBox*>("cmbParity2")->setCurrentText(QStringLiteral("None"));
-    window.findChild<QComboBox*>("cmbBits")->setCurrentText(QStringLiteral("8"));
-    window.findChild<QComboBox*>("cmbBits2")->setCurrentText(QStringLiteral("8"));
-    window.findChild<QComboBox*>("cmbStopBits")->setCurrentText(QStringLiteral("1"));
-    window.findChild<QComboBox*>("cmbStopBits2")->setCurrentText(QStringLiteral("1"));
+    configureSerialRelay(window, QStringLiteral("256000"));
     window.cmdRun_Click();
     if (!window.Relay.RelayRunning() || !relayIsUp(a.master, b.master)) {
         std::fprintf(stderr, "Nirvex relay did not start\n");
@@ -150,17 +108,19 @@ int main(int argc, char** argv)
 
     Result ours;
     Result theirs;
+    // Both relays are measured in alternating rounds, so a load that comes and goes on the
+    // machine falls on both alike.
     runBesideEventLoop([&] {
         Result warmUp;
-        measureLatency(a.master, b.master, WarmUpSamples, &warmUp);
-        measureLatency(c.master, d.master, WarmUpSamples, &warmUp);
-        for (int round = 0; round < Rounds; ++round) {
-            measureLatency(a.master, b.master, RoundSamples, &ours);
-            measureLatency(c.master, d.master, RoundSamples, &theirs);
+        measureLatency(a.master, b.master, SerialWarmUpSamples, &warmUp);
+        measureLatency(c.master, d.master, SerialWarmUpSamples, &warmUp);
+        for (int round = 0; round < SerialRounds; ++round) {
+            measureLatency(a.master, b.master, SerialRoundSamples, &ours);
+            measureLatency(c.master, d.master, SerialRoundSamples, &theirs);
         }
-        for (int round = 0; round < Rounds; ++round) {
-            measureThroughput(a.master, b.master, RoundBytes, &ours);
-            measureThroughput(c.master, d.master, RoundBytes, &theirs);
+        for (int round = 0; round < SerialRounds; ++round) {
+            measureThroughput(a.master, b.master, SerialRoundBytes, &ours);
+            measureThroughput(c.master, d.master, SerialRoundBytes, &theirs);
         }
     });
     socat.terminate();
@@ -168,7 +128,7 @@ int main(int argc, char** argv)
     window.cmdRun_Click();
 
     std::printf("%d alternating rounds: %lld MiB one way and %d one-byte round trips each\n",
-                Rounds, RoundBytes >> 20, RoundSamples);
+                SerialRounds, SerialRoundBytes >> 20, SerialRoundSamples);
     printResult("Nirvex", ours);
     printResult("socat", theirs);
     std::printf("ratio Nirvex/socat: throughput %.2f (goal >= 1)   latency p50 %.2f   p99 %.2f "

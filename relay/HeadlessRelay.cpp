@@ -32,14 +32,14 @@ QString HeadlessRelay::unmappedText(int comPort, const QString& side, const QStr
         .arg(QString::number(comPort), side, PortTable::Section, profile);
 }
 
-bool HeadlessRelay::start(const QString& profilePath)
+int HeadlessRelay::start(const QString& profilePath)
 {
     profile = profilePath;
     QFile file(profile);
     if (!file.open(QIODevice::ReadOnly)) {
         LogLine::write(
             QStringLiteral("cannot read the profile %1: %2").arg(profile, file.errorString()));
-        return false;
+        return ProfileUnusable;
     }
     file.close();
     LogLine::write(QStringLiteral("profile %1").arg(profile));
@@ -57,20 +57,20 @@ bool HeadlessRelay::start(const QString& profilePath)
                                RelaySettings::PortKey + RelaySettings::DestinationSuffix);
     if (!refusal.isEmpty()) {
         LogLine::write(refusal);
-        return false;
+        return ProfileUnusable;
     }
 
     if (!core.StartRelay(settings))
-        return false;
+        return StartFailed;
     // A socket that failed at once (the listening port taken, an address that cannot be used)
     // will not come up by itself: a service manager must see that the start failed.
     if (core.wsocLan()->State() == SocketControl::ErrorState) {
         disconnect(statusLog);
         LogLine::write(LanLink::ErrorText(core.wsocLan()->lastError()));
         core.StopAndWait();
-        return false;
+        return StartFailed;
     }
-    return true;
+    return 0;
 }
 
 void HeadlessRelay::stop(const QString& reason)
@@ -93,7 +93,7 @@ void HeadlessRelay::portVanished()
     stopping = true;
     core.StopAndWait();
     LogLine::write(QStringLiteral("stopped: a port went away"));
-    emit finished(1);
+    emit finished(StartFailed);
 }
 
 void HeadlessRelay::lanLamp(bool on)

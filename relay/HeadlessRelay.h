@@ -13,9 +13,15 @@ class HeadlessRelay : public QObject {
 public:
     explicit HeadlessRelay(QObject* parent = nullptr);
 
-    // Reads the profile and starts the relay as the run button would; false, with the reason
-    // written, when it cannot run. Only ports the profile's [Ports] section maps are used.
-    bool start(const QString& profilePath);
+    // Exit codes of a relay that cannot run: a start that failed may work when tried again (an
+    // adapter that appears late); a profile that cannot be read or names a port it does not map
+    // needs the user first.
+    static constexpr int StartFailed = 1;
+    static constexpr int ProfileUnusable = 2;
+
+    // Reads the profile and starts the relay as the run button would; 0 when it runs, else the
+    // exit code, with the reason written. Only ports the profile's [Ports] section maps are used.
+    int start(const QString& profilePath);
     // Stops as the run button does, waits until the ports are closed and finishes with 0.
     void stop(const QString& reason);
 

@@ -41,7 +41,7 @@ int main(int argc, char** argv)
         relay.stop(number == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
     });
     QObject::connect(&relay, &HeadlessRelay::finished, &app, &QCoreApplication::exit);
-    if (!relay.start(options.profilePath))
-        return 1;
+    if (const int failure = relay.start(options.profilePath))
+        return failure;
     return QCoreApplication::exec();
 }
