@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix, where the service unit must start the program
-# installed with it, and starts the installed program as a user who cannot write there and, when
+# Installs the build into a temporary prefix, where the service units must start the programs
+# installed with them, and starts the installed program as a user who cannot write there and, when
 # this runs as root, as root: the help file must sit beside it and the profile must land in
 # ~/.config/nirvex/, never in the install folder. A profile left beside the program by an earlier
 # version is copied to ~/.config/nirvex/ byte for byte and left in place.
@@ -17,11 +17,14 @@ pass() { passed=$((passed + 1)); }
 for f in bin/nirvex bin/nirvex-host bin/Nirvex.chm share/applications/nirvex.desktop \
          share/icons/hicolor/16x16/apps/nirvex.png share/icons/hicolor/24x24/apps/nirvex.png \
          share/icons/hicolor/32x32/apps/nirvex.png share/nirvex/installed \
-         lib/systemd/system/nirvex-host.service; do
+         bin/nirvex-relay lib/systemd/system/nirvex-host.service \
+         lib/systemd/system/nirvex-relay@.service; do
   [ -f "$prefix/$f" ] || fail "$f was not installed"
 done
-grep -q "^ExecStart=$prefix/bin/nirvex-host " "$prefix/lib/systemd/system/nirvex-host.service" ||
-  fail "the installed unit does not start the installed nirvex-host"
+for program in nirvex-host nirvex-relay; do
+  grep -q "^ExecStart=$prefix/bin/$program " "$prefix"/lib/systemd/system/$program*.service ||
+    fail "the installed unit does not start the installed $program"
+done
 pass
 
 # Runs the installed program with the home folder $1, as the user that the rest names.
