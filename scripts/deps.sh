@@ -11,6 +11,7 @@ packages=(
   openbox x11-utils xdotool wmctrl imagemagick
   fp-utils libchm-dev
   clang libclang-rt-14-dev
+  dpkg-dev file
   "$@"
 )
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and starts the installed program as a user who cannot
-# write there and, when this runs as root, as root: the help file must sit beside it and the
-# profile must land in ~/.config/nirvex/, never in the install folder. A profile left beside the
-# program by an earlier version is copied to ~/.config/nirvex/ byte for byte and left in place.
+# Installs the build into a temporary prefix, where the service units must start the programs
+# installed with them, and starts the installed program as a user who cannot write there and, when
+# this runs as root, as root: the help file must sit beside it and the profile must land in
+# ~/.config/nirvex/, never in the install folder. A profile left beside the program by an earlier
+# version is copied to ~/.config/nirvex/ byte for byte and left in place.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
@@ -15,8 +16,14 @@ fail() { echo "FAIL: $*"; exit 1; }
 pass() { passed=$((passed + 1)); }
 for f in bin/nirvex bin/nirvex-host bin/Nirvex.chm share/applications/nirvex.desktop \
          share/icons/hicolor/16x16/apps/nirvex.png share/icons/hicolor/24x24/apps/nirvex.png \
-         share/icons/hicolor/32x32/apps/nirvex.png share/nirvex/installed; do
+         share/icons/hicolor/32x32/apps/nirvex.png share/nirvex/installed \
+         bin/nirvex-relay lib/systemd/system/nirvex-host.service \
+         lib/systemd/system/nirvex-relay@.service; do
   [ -f "$prefix/$f" ] || fail "$f was not installed"
+done
+for program in nirvex-host nirvex-relay; do
+  grep -q "^ExecStart=$prefix/bin/$program " "$prefix"/lib/systemd/system/$program*.service ||
+    fail "the installed unit does not start the installed $program"
 done
 pass
 
