@@ -5,7 +5,6 @@
 #include "HeldPort.h"
 #include "PtyPair.h"
 #include "TestCopy.h"
-#include "core/RelayCore.h"
 #include "core/SocketControl.h"
 #include "desktop/DropDownComboBox.h"
 
@@ -32,11 +31,9 @@
 
 namespace bench {
 
-// Before the application object: copies of Nirvex run without a display and on the event loop
-// the program itself runs on.
+// Before the application object: copies of Nirvex run without a display.
 inline void prepareApplication()
 {
-    RelayCore::preferPlainEventLoop();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }

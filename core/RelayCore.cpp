@@ -66,12 +66,6 @@ RelayCore::RelayCore(const PortTable& ports, QObject* parent)
                 [this](SocketErrorInfo& e) { lan.wsoc_Error(e); });
 }
 
-void RelayCore::preferPlainEventLoop()
-{
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
-}
-
 RelayCore::~RelayCore() = default;
 
 QString RelayCore::ErrorText(const QString& prefix, const ComError& error)

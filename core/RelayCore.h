@@ -36,12 +36,6 @@ public:
     explicit RelayCore(const PortTable& ports, QObject* parent = nullptr);
     ~RelayCore() override;
 
-    // Call before the application object exists. Relaying is a stream of small turns of the
-    // event loop (a pseudo-terminal hands over 4 KiB per read and takes 4 KiB per write), and
-    // Qt's own Unix event dispatcher makes a turn cheaper than the GLib one, which a relay
-    // program needs for nothing. A QT_NO_GLIB the user has set is left as it is.
-    static void preferPlainEventLoop();
-
     // Opens the source port, then the destination the settings name; true when the relay runs.
     // A refused start closes what it opened and says why on statusChanged. A serial destination
     // on the source's own port becomes an echo, and an echo on another port a serial one.

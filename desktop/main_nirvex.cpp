@@ -1,4 +1,3 @@
-#include "core/RelayCore.h"
 #include "core/UnixSignalNotifier.h"
 #include "desktop/NirvexMain.h"
 #include "desktop/frmMain.h"
@@ -45,7 +44,6 @@ QList<int> stopSignals()
 
 int main(int argc, char** argv)
 {
-    RelayCore::preferPlainEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nirvex"));
     QApplication::setApplicationVersion(QStringLiteral(NIRVEX_VERSION));

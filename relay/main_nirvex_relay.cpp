@@ -1,6 +1,5 @@
 // nirvex-relay: the relay of Nirvex without a window, run from a profile file.
 #include "core/LogLine.h"
-#include "core/RelayCore.h"
 #include "core/UnixSignalNotifier.h"
 #include "relay/HeadlessRelay.h"
 #include "relay/RelayOptions.h"
@@ -14,7 +13,6 @@ int main(int argc, char** argv)
     // A closed log pipe must not end the relay.
     std::signal(SIGPIPE, SIG_IGN);
 
-    RelayCore::preferPlainEventLoop();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("nirvex-relay"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NIRVEX_VERSION));

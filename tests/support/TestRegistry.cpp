@@ -2,7 +2,6 @@
 
 #include "FakeSerialDevice.h"
 #include "core/QtSerialDevice.h"
-#include "core/RelayCore.h"
 #include "core/SerialDeviceFactory.h"
 
 #include <QTest>
@@ -18,8 +17,6 @@ using TestApplication = QCoreApplication; // tests of the core run without a GUI
 // go to QTest (for example a test function name or -v2).
 int main(int argc, char** argv)
 {
-    // Copies under test run on the event loop the program itself runs on.
-    RelayCore::preferPlainEventLoop();
     TestApplication app(argc, argv);
     // Paths under "fake:", or registered as a FakeSerialPort, get an in-memory device.
     SerialDeviceFactory::setStandard([](const QString& path) -> std::unique_ptr<SerialDevice> {
