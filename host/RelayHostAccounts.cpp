@@ -36,8 +36,11 @@ RelayHostAccounts RelayHostAccounts::parse(QByteArrayView text, QStringList* pro
             problem(number, QStringLiteral("no \"=\" between ID and key, skipped"));
             continue;
         }
-        const QString id = line.left(equals);
+        QString id = line.left(equals);
         const QString key = line.mid(equals + 1);
+        const bool admin = id.startsWith(AdminMark);
+        if (admin)
+            id.remove(0, AdminMark.size());
         if (id.isEmpty()) {
             problem(number, QStringLiteral("empty ID, skipped"));
             continue;
@@ -49,6 +52,10 @@ RelayHostAccounts RelayHostAccounts::parse(QByteArrayView text, QStringList* pro
         if (accounts.keys.contains(id))
             problem(number, QStringLiteral("ID listed again, this key replaces the earlier one"));
         accounts.keys.insert(id, key);
+        if (admin)
+            accounts.admins.insert(id);
+        else
+            accounts.admins.remove(id);
     }
     return accounts;
 }

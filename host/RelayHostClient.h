@@ -42,6 +42,7 @@ public:
     QString id;
     QString key;
     QList<RelayHostClient*>* group = nullptr;
+    bool administrator = false;
     // Bytes received while not logged in.
     qint64 bytesBeforeLogin = 0;
     // Set once the service is closing the connection; no line is handled after it.

@@ -40,7 +40,9 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
     const QCommandLineOption accounts(
         QStringLiteral("accounts"),
         QStringLiteral("File of \"ID=key\" lines; only those pairs may log in. Blank lines and "
-                       "lines starting with # are skipped. Without it any ID may log in, and "
+                       "lines starting with # are skipped. A line \"admin:ID=key\" makes the ID "
+                       "an administrator, the only kind of ID that LIST:ALL shows every group "
+                       "to. Without it any ID may log in, nobody is an administrator, and "
                        "copies giving the same key relay to each other."),
         QStringLiteral("FILE"));
     const QCommandLineOption maxConnections(
@@ -65,6 +67,9 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
                        QStringLiteral("\nReplies to AUTH: 0 logged in, 1 unknown ID or wrong key "
                                       "(the connection is closed), 3 malformed request; "
                                       "several connections may log in with the same ID.\n"
+                                      "LIST lists the caller's group; LIST:ALL lists every "
+                                      "group to an administrator (keys of other groups shown "
+                                      "as *) and the caller's group to anyone else.\n"
                                       "Stops on SIGINT or SIGTERM. Events are logged to "
                                       "standard error.\n");
         return options;

@@ -179,6 +179,7 @@ void RelayHostService::login(RelayHostClient* client, QByteArrayView line)
         return;
     client->id = login->id;
     client->key = login->key;
+    client->administrator = settings.accounts && settings.accounts->isAdministrator(login->id);
     QList<RelayHostClient*>& group = groups[login->key];
     group.append(client);
     client->group = &group;
@@ -192,21 +193,29 @@ void RelayHostService::list(RelayHostClient* client, QByteArrayView line)
 {
     if (!client->group)
         return;
+    const RelayHostProtocol::ListScope scope = RelayHostProtocol::listScope(line);
+    if (scope == RelayHostProtocol::ListScope::None)
+        return;
     QByteArray rows;
-    switch (RelayHostProtocol::listScope(line)) {
-    case RelayHostProtocol::ListScope::Group:
-        for (const RelayHostClient* member : std::as_const(*client->group))
-            rows += RelayHostProtocol::listRow(member->id, member->key, member->host());
-        break;
-    case RelayHostProtocol::ListScope::All:
+    if (scope == RelayHostProtocol::ListScope::All && client->administrator) {
         for (const RelayHostClient* member : std::as_const(loggedIn)) {
             const QString key =
                 member->group == client->group ? member->key : RelayHostProtocol::maskedKey();
             rows += RelayHostProtocol::listRow(member->id, key, member->host());
         }
-        break;
-    case RelayHostProtocol::ListScope::None:
-        return;
+        RelayHostLog::write(QStringLiteral("list of all for %1, administrator: %2 rows in %3 "
+                                           "groups")
+                                .arg(describe(client))
+                                .arg(loggedIn.size())
+                                .arg(groups.size()));
+    } else {
+        for (const RelayHostClient* member : std::as_const(*client->group))
+            rows += RelayHostProtocol::listRow(member->id, member->key, member->host());
+        if (scope == RelayHostProtocol::ListScope::All)
+            RelayHostLog::write(QStringLiteral("list of all for %1, not an administrator: the "
+                                               "%2 rows of its own group")
+                                    .arg(describe(client))
+                                    .arg(client->group->size()));
     }
     send(client, rows);
 }
@@ -243,6 +252,7 @@ void RelayHostService::logout(RelayHostClient* client)
     if (client->group->isEmpty())
         groups.erase(client->key);
     client->group = nullptr;
+    client->administrator = false;
     loggedIn.removeOne(client);
 }
 

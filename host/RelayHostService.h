@@ -27,11 +27,12 @@ class RelayHostClient;
 // (RelayHostClient).
 // An AUTH on a logged-in connection moves it to the new ID and group when accepted; code 3
 // leaves the earlier login in place.
-// "LIST" and "LIST:ALL" are answered only to logged-in copies, in login order. Lines of a copy
-// that has not logged in are never relayed; one that has not logged in within the idle timeout,
-// or has sent more than 64 KiB without logging in, is closed. A copy whose unsent output grows
-// beyond maxQueuedBytes is dropped. Input is taken a bounded portion per connection per turn,
-// so that no connection holds up the others.
+// "LIST" and "LIST:ALL" are answered only to logged-in copies, in login order; "LIST:ALL" lists
+// every group only to an ID the accounts list marks as administrator, and the caller's group
+// like "LIST" to anyone else. Lines of a copy that has not logged in are never relayed; one that
+// has not logged in within the idle timeout, or has sent more than 64 KiB without logging in, is
+// closed. A copy whose unsent output grows beyond maxQueuedBytes is dropped. Input is taken a
+// bounded portion per connection per turn, so that no connection holds up the others.
 class RelayHostService : public QObject {
     Q_OBJECT
 public:

@@ -91,8 +91,9 @@ int main(int argc, char** argv)
                                     .arg(options.accountsPath, error));
             return 1;
         }
-        RelayHostLog::write(QStringLiteral("%1 accounts from %2")
+        RelayHostLog::write(QStringLiteral("%1 accounts, %2 of them administrators, from %3")
                                 .arg(settings.accounts->size())
+                                .arg(settings.accounts->administratorCount())
                                 .arg(options.accountsPath));
     }
     if (options.admitsAnyone())
