@@ -656,7 +656,8 @@ int main(int argc, char** argv)
 
     HostProcess host;
     host.process().setStandardErrorFile(QProcess::nullDevice());
-    if (!host.start({"--max-connections", "5000"})) {
+    // The strangers all come from 127.0.0.1: lifting the per-address limit keeps all 500 open.
+    if (!host.start({"--max-connections", "5000", "--max-pending-per-address", "5000"})) {
         std::fprintf(stderr, "nirvex-host did not start from %s\n",
                      qPrintable(HostProcess::program()));
         return 1;

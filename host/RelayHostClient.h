@@ -42,6 +42,8 @@ public:
     QString id;
     QString key;
     QList<RelayHostClient*>* group = nullptr;
+    // Its place in the login order, while logged in.
+    quint64 loginNumber = 0;
     bool administrator = false;
     // Bytes received while not logged in.
     qint64 bytesBeforeLogin = 0;

@@ -47,15 +47,21 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
         QStringLiteral("FILE"));
     const QCommandLineOption maxConnections(
         QStringLiteral("max-connections"),
-        QStringLiteral("Connections held at once (default 2000); further ones are closed at "
-                       "once."),
+        QStringLiteral("Connections held at once (default 2000). When all are held, the oldest "
+                       "connection not logged in is closed to make room; a new connection is "
+                       "closed at once only when every one held is logged in."),
         QStringLiteral("N"), QStringLiteral("2000"));
+    const QCommandLineOption maxPending(
+        QStringLiteral("max-pending-per-address"),
+        QStringLiteral("Connections from one address that have not logged in yet (default 8); "
+                       "a further one closes the oldest of them."),
+        QStringLiteral("N"), QStringLiteral("8"));
     const QCommandLineOption idleTimeout(
         QStringLiteral("idle-timeout"),
         QStringLiteral("Close a connection that has not logged in after this many seconds "
                        "(default 30; 0 never)."),
         QStringLiteral("SECONDS"), QStringLiteral("30"));
-    parser.addOptions({port, listen, accounts, maxConnections, idleTimeout});
+    parser.addOptions({port, listen, accounts, maxConnections, maxPending, idleTimeout});
 
     if (!parser.parse(arguments)) {
         options.text = parser.errorText();
@@ -104,6 +110,13 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
         return options;
     }
     settings.maxConnections = int(number);
+    if (!readCount(parser.value(maxPending), 1, 1000000, &number)) {
+        options.text = QStringLiteral("--max-pending-per-address wants a number from 1 to "
+                                      "1000000, not \"%1\"")
+                           .arg(parser.value(maxPending));
+        return options;
+    }
+    settings.maxPendingPerAddress = int(number);
     if (!readCount(parser.value(idleTimeout), 0, 1000000, &number)) {
         options.text = QStringLiteral("--idle-timeout wants a number of seconds from 0 to "
                                       "1000000, not \"%1\"")

@@ -4,6 +4,7 @@
 #include "host/RelayHostLog.h"
 #include "host/RelayHostProtocol.h"
 
+#include <QFile>
 #include <QTcpSocket>
 
 namespace {
@@ -50,6 +51,7 @@ RelayHostService::~RelayHostService()
 
 bool RelayHostService::listen(QString* error)
 {
+    prepareListener(server);
     if (!server.listen(settings.address, settings.port)) {
         if (error)
             *error = server.errorString();
@@ -59,33 +61,81 @@ bool RelayHostService::listen(QString* error)
     return true;
 }
 
+void RelayHostService::prepareListener(QTcpServer& listener)
+{
+    // Qt's default of 50 makes a burst of connects wait a second each time the queue is full.
+    const int backlog = qMax(50, settings.maxConnections);
+    listener.setListenBacklogSize(backlog);
+    QFile limit(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    bool known = false;
+    const int cap = limit.open(QIODevice::ReadOnly) ? limit.readAll().trimmed().toInt(&known) : 0;
+    if (known && cap < backlog)
+        RelayHostLog::write(QStringLiteral("accept queue of %1 connections cut to %2 by "
+                                           "net.core.somaxconn")
+                                .arg(backlog)
+                                .arg(cap));
+}
+
 void RelayHostService::acceptPending()
 {
-    while (QTcpSocket* socket = server.nextPendingConnection()) {
-        if (clients.size() >= settings.maxConnections) {
-            RelayHostLog::write(QStringLiteral("refused connection from %1: limit of %2 "
-                                               "connections reached")
-                                    .arg(RelayHostProtocol::hostText(socket->peerAddress()))
+    while (QTcpSocket* socket = server.nextPendingConnection())
+        admit(socket);
+}
+
+void RelayHostService::admit(QTcpSocket* socket)
+{
+    const QString host = RelayHostProtocol::hostText(socket->peerAddress());
+    const auto from = waitingFrom.constFind(host);
+    if (from != waitingFrom.constEnd() && qsizetype(from->size()) >= settings.maxPendingPerAddress)
+        drop(from->begin()->second,
+             QStringLiteral("oldest of %1 connections from %2 not logged in, making room")
+                 .arg(settings.maxPendingPerAddress)
+                 .arg(host));
+    if (clients.size() >= settings.maxConnections) {
+        if (waiting.empty()) {
+            RelayHostLog::write(QStringLiteral("refused connection from %1: all %2 connections "
+                                               "logged in")
+                                    .arg(host)
                                     .arg(settings.maxConnections));
             socket->close();
             socket->deleteLater();
-            continue;
+            return;
         }
-        socket->setReadBufferSize(StrangerReadBudget);
-        auto* client = new RelayHostClient(socket, nextNumber++, clock.elapsed(), this);
-        clients.insert(client);
-        connect(socket, &QTcpSocket::readyRead, client, [this, client] { receive(client); });
-        connect(socket, &QTcpSocket::disconnected, client, [this, client] { forget(client); });
-        connect(socket, &QTcpSocket::errorOccurred, client, [this, client] {
-            if (client->socket()->state() == QAbstractSocket::UnconnectedState)
-                forget(client);
-        });
-        RelayHostLog::write(
-            QStringLiteral("connect %1 (%2 open)").arg(describe(client)).arg(clients.size()));
-        // Bytes that came with the connection do not raise readyRead again.
-        if (socket->bytesAvailable() > 0)
-            receive(client);
+        drop(waiting.begin()->second,
+             QStringLiteral("oldest connection not logged in, making room at the limit of %1")
+                 .arg(settings.maxConnections));
     }
+    socket->setReadBufferSize(StrangerReadBudget);
+    auto* client = new RelayHostClient(socket, nextNumber++, clock.elapsed(), this);
+    clients.insert(client);
+    enterWaiting(client);
+    connect(socket, &QTcpSocket::readyRead, client, [this, client] { receive(client); });
+    connect(socket, &QTcpSocket::disconnected, client, [this, client] { forget(client); });
+    connect(socket, &QTcpSocket::errorOccurred, client, [this, client] {
+        if (client->socket()->state() == QAbstractSocket::UnconnectedState)
+            forget(client);
+    });
+    RelayHostLog::write(
+        QStringLiteral("connect %1 (%2 open)").arg(describe(client)).arg(clients.size()));
+    // Bytes that came with the connection do not raise readyRead again.
+    if (socket->bytesAvailable() > 0)
+        receive(client);
+}
+
+void RelayHostService::enterWaiting(RelayHostClient* client)
+{
+    waiting.emplace(client->number(), client);
+    waitingFrom[client->host()].emplace(client->number(), client);
+}
+
+void RelayHostService::leaveWaiting(RelayHostClient* client)
+{
+    if (waiting.erase(client->number()) == 0)
+        return;
+    const auto from = waitingFrom.find(client->host());
+    from->erase(client->number());
+    if (from->empty())
+        waitingFrom.erase(from);
 }
 
 void RelayHostService::receive(RelayHostClient* client)
@@ -183,7 +233,9 @@ void RelayHostService::login(RelayHostClient* client, QByteArrayView line)
     QList<RelayHostClient*>& group = groups[login->key];
     group.append(client);
     client->group = &group;
-    loggedIn.append(client);
+    leaveWaiting(client);
+    client->loginNumber = nextLogin++;
+    loggedIn.emplace(client->loginNumber, client);
     client->socket()->setReadBufferSize(LoggedInReadBudget);
     RelayHostLog::write(
         QStringLiteral("login %1 (%2 in its group)").arg(describe(client)).arg(group.size()));
@@ -198,7 +250,7 @@ void RelayHostService::list(RelayHostClient* client, QByteArrayView line)
         return;
     QByteArray rows;
     if (scope == RelayHostProtocol::ListScope::All && client->administrator) {
-        for (const RelayHostClient* member : std::as_const(loggedIn)) {
+        for (const auto& [number, member] : loggedIn) {
             const QString key =
                 member->group == client->group ? member->key : RelayHostProtocol::maskedKey();
             rows += RelayHostProtocol::listRow(member->id, key, member->host());
@@ -253,7 +305,9 @@ void RelayHostService::logout(RelayHostClient* client)
         groups.erase(client->key);
     client->group = nullptr;
     client->administrator = false;
-    loggedIn.removeOne(client);
+    loggedIn.erase(client->loginNumber);
+    if (!client->forgotten)
+        enterWaiting(client);
 }
 
 void RelayHostService::close(RelayHostClient* client, const QString& why)
@@ -284,6 +338,7 @@ void RelayHostService::forget(RelayHostClient* client)
         return;
     client->forgotten = true;
     logout(client);
+    leaveWaiting(client);
     clients.remove(client);
     QString note;
     if (client->discardedLines() > 0)
@@ -299,14 +354,13 @@ void RelayHostService::sweep()
 {
     const qint64 now = clock.elapsed();
     const qint64 idleMs = qint64(settings.idleTimeoutSeconds) * 1000;
-    const QSet<RelayHostClient*> all = clients;
-    for (RelayHostClient* client : all) {
-        if (client->forgotten)
-            continue;
+    // Only strangers can be closing or idle; dropping one leaves the others' places in the map.
+    for (auto next = waiting.begin(); next != waiting.end();) {
+        RelayHostClient* client = (next++)->second;
         if (client->closing) {
             if (now - client->closingSince >= CloseGraceMs)
                 drop(client, QStringLiteral("did not close in time"));
-        } else if (!client->group && idleMs > 0 && now - client->connectedAt() >= idleMs) {
+        } else if (idleMs > 0 && now - client->connectedAt() >= idleMs) {
             close(client,
                   QStringLiteral("not logged in after %1 s").arg(settings.idleTimeoutSeconds));
         }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -33,6 +34,10 @@ class RelayHostClient;
 // has not logged in within the idle timeout, or has sent more than 64 KiB without logging in, is
 // closed. A copy whose unsent output grows beyond maxQueuedBytes is dropped. Input is taken a
 // bounded portion per connection per turn, so that no connection holds up the others.
+// Strangers (connections not logged in) cannot crowd copies out: one address holds at most
+// maxPendingPerAddress of them, its oldest making room for its newest, and a full table lets
+// its oldest stranger go for a newcomer; a newcomer is refused only when every place is held
+// by a logged-in copy.
 class RelayHostService : public QObject {
     Q_OBJECT
 public:
@@ -40,6 +45,7 @@ public:
         QHostAddress address = QHostAddress::Any;
         quint16 port = 10001;
         int maxConnections = 2000;
+        int maxPendingPerAddress = 8;
         // 0 never closes a connection for not logging in.
         int idleTimeoutSeconds = 30;
         qint64 maxQueuedBytes = 4 * 1024 * 1024;
@@ -54,13 +60,21 @@ public:
     QHostAddress address() const { return server.serverAddress(); }
     quint16 port() const { return server.serverPort(); }
     qsizetype connectionCount() const { return clients.size(); }
-    qsizetype loggedInCount() const { return loggedIn.size(); }
+    qsizetype loggedInCount() const { return qsizetype(loggedIn.size()); }
 
     // A connection still closing this long after it was asked to is cut.
     static constexpr int CloseGraceMs = 10000;
 
 private:
+    // Sets up a listener before it listens: an accept queue long enough for every copy
+    // reconnecting at once.
+    void prepareListener(QTcpServer& listener);
     void acceptPending();
+    // Takes a new connection from any listener, making room for it or refusing it.
+    void admit(QTcpSocket* socket);
+    // Keeps the strangers' tables in step with the login state.
+    void enterWaiting(RelayHostClient* client);
+    void leaveWaiting(RelayHostClient* client);
     void receive(RelayHostClient* client);
     void consume(RelayHostClient* client, const char* data, qsizetype size);
     void request(RelayHostClient* client, QByteArrayView line);
@@ -83,10 +97,15 @@ private:
     QTimer sweepTimer;
     QElapsedTimer clock;
     QSet<RelayHostClient*> clients;
-    // Logged-in clients in login order.
-    QList<RelayHostClient*> loggedIn;
+    // Logged-in clients by login number, so in login order.
+    std::map<quint64, RelayHostClient*> loggedIn;
+    // Open clients not logged in by connection number, so oldest first; all of them, and
+    // by peer address.
+    std::map<quint64, RelayHostClient*> waiting;
+    QHash<QString, std::map<quint64, RelayHostClient*>> waitingFrom;
     // Logged-in clients by key, each group in login order.
     std::map<QString, QList<RelayHostClient*>> groups;
     QByteArray readBuffer;
     quint64 nextNumber = 1;
+    quint64 nextLogin = 1;
 };
