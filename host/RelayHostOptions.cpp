@@ -48,13 +48,15 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
     const QCommandLineOption maxConnections(
         QStringLiteral("max-connections"),
         QStringLiteral("Connections held at once (default 2000). When all are held, the oldest "
-                       "connection not logged in is closed to make room; a new connection is "
-                       "closed at once only when every one held is logged in."),
+                       "connection not logged in, of the address holding the most of them, is "
+                       "closed to make room; a new connection is closed at once only when every "
+                       "one held is logged in."),
         QStringLiteral("N"), QStringLiteral("2000"));
     const QCommandLineOption maxPending(
         QStringLiteral("max-pending-per-address"),
         QStringLiteral("Connections from one address that have not logged in yet (default 8); "
-                       "a further one closes the oldest of them."),
+                       "a further one closes the oldest of them once that one has had 2 seconds "
+                       "to log in."),
         QStringLiteral("N"), QStringLiteral("8"));
     const QCommandLineOption idleTimeout(
         QStringLiteral("idle-timeout"),

@@ -19,6 +19,10 @@ constexpr qint64 StrangerReadBudget = 4 * 1024;
 // More than that before a login is not a copy of Nirvex: it is closed.
 constexpr qint64 MaxBytesBeforeLogin = 64 * 1024;
 constexpr int SweepMs = 1000;
+// A copy sends its AUTH line as soon as it is connected. A stranger younger than this is not
+// let go for another from its address, so that copies behind one address reconnecting
+// together all get in; the sweep brings the address back to its limit afterwards.
+constexpr qint64 LoginGraceMs = 2000;
 constexpr int AcceptRetryMs = 200;
 
 } // namespace
@@ -86,10 +90,12 @@ void RelayHostService::admit(QTcpSocket* socket)
 {
     const QString host = RelayHostProtocol::hostText(socket->peerAddress());
     const auto from = waitingFrom.constFind(host);
-    if (from != waitingFrom.constEnd() && qsizetype(from->size()) >= settings.maxPendingPerAddress)
+    if (from != waitingFrom.constEnd() &&
+        qsizetype(from->size()) >= settings.maxPendingPerAddress &&
+        clock.elapsed() - from->begin()->second->connectedAt() >= LoginGraceMs)
         drop(from->begin()->second,
              QStringLiteral("oldest of %1 connections from %2 not logged in, making room")
-                 .arg(settings.maxPendingPerAddress)
+                 .arg(from->size())
                  .arg(host));
     if (clients.size() >= settings.maxConnections) {
         if (waiting.empty()) {
@@ -101,8 +107,12 @@ void RelayHostService::admit(QTcpSocket* socket)
             socket->deleteLater();
             return;
         }
-        drop(waiting.begin()->second,
-             QStringLiteral("oldest connection not logged in, making room at the limit of %1")
+        // The address holding the most strangers gives up its oldest: a flood from one
+        // address makes room with its own connections.
+        const QString crowded = std::get<QString>(*crowding.rbegin());
+        drop(waitingFrom.constFind(crowded)->begin()->second,
+             QStringLiteral("oldest connection not logged in from the address holding most of "
+                            "them, making room at the limit of %1")
                  .arg(settings.maxConnections));
     }
     socket->setReadBufferSize(StrangerReadBudget);
@@ -125,7 +135,10 @@ void RelayHostService::admit(QTcpSocket* socket)
 void RelayHostService::enterWaiting(RelayHostClient* client)
 {
     waiting.emplace(client->number(), client);
-    waitingFrom[client->host()].emplace(client->number(), client);
+    std::map<quint64, RelayHostClient*>& from = waitingFrom[client->host()];
+    rank(client->host(), from, false);
+    from.emplace(client->number(), client);
+    rank(client->host(), from, true);
 }
 
 void RelayHostService::leaveWaiting(RelayHostClient* client)
@@ -133,9 +146,25 @@ void RelayHostService::leaveWaiting(RelayHostClient* client)
     if (waiting.erase(client->number()) == 0)
         return;
     const auto from = waitingFrom.find(client->host());
+    rank(client->host(), *from, false);
     from->erase(client->number());
     if (from->empty())
         waitingFrom.erase(from);
+    else
+        rank(client->host(), *from, true);
+}
+
+void RelayHostService::rank(const QString& host, const std::map<quint64, RelayHostClient*>& from,
+                            bool in)
+{
+    if (from.empty())
+        return;
+    // Most strangers last; among equals, the one whose oldest is oldest.
+    const auto key = std::make_tuple(qsizetype(from.size()), ~from.begin()->first, host);
+    if (in)
+        crowding.insert(key);
+    else
+        crowding.erase(key);
 }
 
 void RelayHostService::receive(RelayHostClient* client)
@@ -355,14 +384,21 @@ void RelayHostService::sweep()
     const qint64 now = clock.elapsed();
     const qint64 idleMs = qint64(settings.idleTimeoutSeconds) * 1000;
     // Only strangers can be closing or idle; dropping one leaves the others' places in the map.
+    // Oldest first, so an address above its limit keeps its newest.
     for (auto next = waiting.begin(); next != waiting.end();) {
         RelayHostClient* client = (next++)->second;
+        const qsizetype fromItsAddress = qsizetype(waitingFrom.constFind(client->host())->size());
         if (client->closing) {
             if (now - client->closingSince >= CloseGraceMs)
                 drop(client, QStringLiteral("did not close in time"));
         } else if (idleMs > 0 && now - client->connectedAt() >= idleMs) {
             close(client,
                   QStringLiteral("not logged in after %1 s").arg(settings.idleTimeoutSeconds));
+        } else if (fromItsAddress > settings.maxPendingPerAddress &&
+                   now - client->connectedAt() >= LoginGraceMs) {
+            drop(client, QStringLiteral("one of %1 connections from %2 not logged in")
+                             .arg(fromItsAddress)
+                             .arg(client->host()));
         }
     }
 }

@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <map>
 #include <optional>
+#include <set>
+#include <tuple>
 
 class RelayHostClient;
 
@@ -35,9 +37,9 @@ class RelayHostClient;
 // closed. A copy whose unsent output grows beyond maxQueuedBytes is dropped. Input is taken a
 // bounded portion per connection per turn, so that no connection holds up the others.
 // Strangers (connections not logged in) cannot crowd copies out: one address holds at most
-// maxPendingPerAddress of them, its oldest making room for its newest, and a full table lets
-// its oldest stranger go for a newcomer; a newcomer is refused only when every place is held
-// by a logged-in copy.
+// maxPendingPerAddress of them that have had time to log in, its oldest making room for its
+// newest, and a full table lets the oldest stranger of the address holding the most go for a
+// newcomer; a newcomer is refused only when every place is held by a logged-in copy.
 class RelayHostService : public QObject {
     Q_OBJECT
 public:
@@ -75,6 +77,8 @@ private:
     // Keeps the strangers' tables in step with the login state.
     void enterWaiting(RelayHostClient* client);
     void leaveWaiting(RelayHostClient* client);
+    // Takes an address's strangers out of the crowding order, or puts them back in.
+    void rank(const QString& host, const std::map<quint64, RelayHostClient*>& from, bool in);
     void receive(RelayHostClient* client);
     void consume(RelayHostClient* client, const char* data, qsizetype size);
     void request(RelayHostClient* client, QByteArrayView line);
@@ -103,6 +107,8 @@ private:
     // by peer address.
     std::map<quint64, RelayHostClient*> waiting;
     QHash<QString, std::map<quint64, RelayHostClient*>> waitingFrom;
+    // Addresses with strangers by how many they have, most last.
+    std::set<std::tuple<qsizetype, quint64, QString>> crowding;
     // Logged-in clients by key, each group in login order.
     std::map<QString, QList<RelayHostClient*>> groups;
     QByteArray readBuffer;

@@ -96,7 +96,7 @@ private slots:
         QTest::newRow("address at its limit")
             << QStringList{"--max-connections", "100", "--max-pending-per-address", "1"} << false;
     }
-    // Three copies log in, then strangers come one after the other: each lets the one before
+    // Three copies log in, then strangers come one after the other: all but the newest are let
     // go, never a copy, and a fourth copy still gets in. A fifth finds every place held by a
     // copy when the table is full.
     void strangersMakeRoom()
@@ -137,11 +137,11 @@ private slots:
         QVERIFY(!copies[0]->closed && !copies[2]->closed);
     }
 
-    // Every copy at once, as after the service restarts. All come from 127.0.0.1 here, so
-    // the per-address limit is lifted: the accept queue is what is measured.
+    // Every copy at once, as after the service restarts, all from one address as behind a NAT:
+    // none is let go before it had time to log in, and none waits for the system to retry.
     void thousandCopiesAtOnce()
     {
-        QVERIFY(host.start({"--max-pending-per-address", "1000"}));
+        QVERIFY(host.start());
         QElapsedTimer timer;
         timer.start();
         const auto copies = connecting(host.port(), 1000, "AUTH:c:K\n");
