@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/RelayHostAccounts.h"
+#include "host/RelayHostTlsServer.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -9,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
 #include <QTimer>
@@ -22,6 +24,8 @@ class RelayHostClient;
 //
 // Replies to "AUTH:ID:key": AUTH:0 logged in; AUTH:1 unknown ID or wrong key (only with an
 // accounts list), the connection is then closed once the reply is sent; AUTH:3 malformed request.
+// Copies may come in clear text, over TLS on a port of its own, or both; a TLS connection counts
+// from its TCP connect, so one whose handshake never ends is timed out like any stranger.
 // Several connections may log in with one ID, so that a copy whose old connection has not yet
 // been found dead gets back in at once; keepalive probes find such a connection within a minute
 // (RelayHostClient).
@@ -38,6 +42,11 @@ public:
     struct Settings {
         QHostAddress address = QHostAddress::Any;
         quint16 port = 10001;
+        // Clear text on port; off only when TLS is served.
+        bool plain = true;
+        // With a configuration (certificate and key), TLS is served on tlsPort too.
+        std::optional<QSslConfiguration> tls;
+        quint16 tlsPort = 10002;
         int maxConnections = 2000;
         // 0 never closes a connection for not logging in.
         int idleTimeoutSeconds = 30;
@@ -50,8 +59,10 @@ public:
     ~RelayHostService() override;
 
     bool listen(QString* error);
-    QHostAddress address() const { return server.serverAddress(); }
+    // The address listened on, and the ports bound: 0 for one not served.
+    QHostAddress address() const;
     quint16 port() const { return server.serverPort(); }
+    quint16 tlsPort() const { return tlsServer.serverPort(); }
     qsizetype connectionCount() const { return clients.size(); }
     qsizetype loggedInCount() const { return loggedIn.size(); }
 
@@ -59,7 +70,7 @@ public:
     static constexpr int CloseGraceMs = 10000;
 
 private:
-    void acceptPending();
+    void acceptPending(QTcpServer* from);
     void receive(RelayHostClient* client);
     void consume(RelayHostClient* client, const char* data, qsizetype size);
     void request(RelayHostClient* client, QByteArrayView line);
@@ -79,6 +90,7 @@ private:
 
     Settings settings;
     QTcpServer server;
+    RelayHostTlsServer tlsServer;
     QTimer sweepTimer;
     QElapsedTimer clock;
     QSet<RelayHostClient*> clients;
