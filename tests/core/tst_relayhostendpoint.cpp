@@ -34,7 +34,6 @@ private slots:
         QTest::newRow("bracketed IPv6")
             << "[::1]" << QStringList{"", "", "1", ""} << "::1" << 10002 << "";
         QTest::newRow("bare IPv6 is a host") << "fe80::1" << none << "fe80::1" << 10001 << "";
-        QTest::newRow("port 0") << "var:0" << none << "var" << 0 << "var:0";
         QTest::newRow("port too large") << "var:65536" << none << "var" << 0 << "var:65536";
         QTest::newRow("port not a number") << "var:1O" << none << "var" << 0 << "var:1O";
         QTest::newRow("empty port") << "var:" << none << "var" << 10001 << "var:";
@@ -45,6 +44,8 @@ private slots:
             << "" << QStringList{"sect", "x1", "", ""} << "sect" << 0 << "x1";
         QTest::newRow("TLS neither 0 nor 1")
             << "" << QStringList{"", "", "yes", ""} << "built.in" << 10001 << "yes";
+        QTest::newRow("fingerprint, lower case without colons")
+            << "" << QStringList{"", "", "1", QString(64, 'a')} << "built.in" << 10002 << "";
         QTest::newRow("fingerprint too short")
             << "" << QStringList{"", "", "1", "AB:CD"} << "built.in" << 10002 << "AB:CD";
         QTest::newRow("fingerprint without TLS") << "" << QStringList{"", "", "", QString(64, 'a')}
@@ -63,23 +64,6 @@ private slots:
         QVERIFY2(e.problem.contains(problem), qPrintable(e.problem));
         QCOMPARE(e.host, host);
         QCOMPARE(e.port, port);
-    }
-
-    void fingerprintForms_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("colons, upper case")
-            << "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:"
-               "AA:BB:CC:DD:EE:FF";
-        QTest::newRow("plain, lower case")
-            << "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
-    }
-    void fingerprintForms()
-    {
-        QFETCH(QString, text);
-        QCOMPARE(RelayHostEndpoint::parseFingerprint(text),
-                 QByteArray::fromHex("00112233445566778899aabbccddeeff00112233445566778899aabb"
-                                     "ccddeeff"));
     }
 
     // The profile and the process environment reach the relay settings, and settings that
