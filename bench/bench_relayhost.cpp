@@ -1,6 +1,7 @@
 // Relay rate and memory per connection of nirvex-host, beside a plain socat TCP relay; then
 // 1000 idle copies held, 100 copies relaying in groups at once, and the service's other copies
-// measured while one copy floods and 500 strangers send junk without logging in.
+// measured while one copy floods and 500 strangers send junk without logging in. With --tls
+// instead: the rate over TLS against the clear-text port of the same service, and the handshake.
 #include "DataLines.h"
 #include "HeldPort.h"
 #include "HostClient.h"
@@ -10,8 +11,11 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -630,9 +634,118 @@ Period measureOthers(std::vector<Group>& others, EchoProbe& probe, double second
 
 } // namespace
 
+// Connects a copy to the service, over TLS or not, and logs it in; the handshake's seconds go to
+// *handshake when asked for.
+bool connectCopy(QSslSocket& socket, bool tls, quint16 port, const QByteArray& id,
+                 double* handshake = nullptr)
+{
+    QElapsedTimer timer;
+    timer.start();
+    if (tls) {
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        if (!socket.waitForEncrypted(Patience))
+            return false;
+    } else {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(Patience))
+            return false;
+    }
+    if (handshake)
+        *handshake = double(timer.nsecsElapsed()) / 1e9;
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket.write("AUTH:" + id + ":bench\n");
+    QByteArray answer;
+    while (!answer.contains('\n') && socket.waitForReadyRead(Patience))
+        answer += socket.readAll();
+    return answer == "AUTH:0\n";
+}
+
+// Median of values, and their range.
+QString spread(std::vector<double> values, double scale, int decimals)
+{
+    std::sort(values.begin(), values.end());
+    const auto at = [&](double v) { return QString::number(v * scale, 'f', decimals); };
+    return at(values[values.size() / 2]) + " (" + at(values.front()) + "-" + at(values.back()) +
+           ")";
+}
+
+int runTls()
+{
+    constexpr int Runs = 5;
+    constexpr int Lines = 100000;
+    constexpr int Handshakes = 20;
+    QTemporaryDir dir;
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir.path());
+    openssl.start("openssl",
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-days", "2", "-keyout", "host.key", "-out", "host.pem", "-subj",
+                   "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1"});
+    HostProcess host;
+    host.process().setStandardErrorFile(QProcess::nullDevice());
+    if (!openssl.waitForFinished(Patience) || openssl.exitCode() != 0 ||
+        !host.start(
+            {"--tls-cert", dir.filePath("host.pem"), "--tls-key", dir.filePath("host.key")})) {
+        std::fprintf(stderr, "no certificate, or nirvex-host did not start\n");
+        return 1;
+    }
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setCaCertificates(QSslCertificate::fromPath(dir.filePath("host.pem")));
+    const QByteArray stream = DataLines::numbered(0).repeated(Lines);
+
+    std::vector<double> plainRates, tlsRates, ratios, handshakes;
+    for (int run = 0; run < Runs; ++run) {
+        double rate[2] = {-1, -1};
+        // Alternating which goes first, so that neither always meets a warmer machine.
+        for (const bool tls : {run % 2 == 1, run % 2 == 0}) {
+            QSslSocket sender, receiver;
+            sender.setSslConfiguration(config);
+            receiver.setSslConfiguration(config);
+            const quint16 port = tls ? host.tlsPort() : host.port();
+            if (!connectCopy(sender, tls, port, "send") ||
+                !connectCopy(receiver, tls, port, "receive"))
+                continue;
+            const double seconds = transfer(sender, receiver, stream);
+            if (seconds > 0)
+                rate[tls] = Lines / seconds;
+        }
+        if (rate[0] <= 0 || rate[1] <= 0) {
+            std::printf("run %d failed\n", run + 1);
+            return 1;
+        }
+        plainRates.push_back(rate[0]);
+        tlsRates.push_back(rate[1]);
+        ratios.push_back(rate[1] / rate[0]);
+        std::vector<double> times;
+        for (int i = 0; i < Handshakes; ++i) {
+            QSslSocket socket;
+            socket.setSslConfiguration(config);
+            double seconds = 0;
+            if (connectCopy(socket, true, host.tlsPort(), "shake", &seconds))
+                times.push_back(seconds);
+        }
+        if (times.empty())
+            return 1;
+        std::sort(times.begin(), times.end());
+        handshakes.push_back(times[times.size() / 2]);
+        std::printf("run %d: clear %.0f lines/s, TLS %.0f lines/s, TLS/clear %.2f, handshake "
+                    "median %.2f ms\n",
+                    run + 1, rate[0], rate[1], rate[1] / rate[0], handshakes.back() * 1000);
+    }
+    std::printf("DATA lines (522 chars) one way through nirvex-host, median of %d alternating "
+                "runs (range):\n  clear text %s lines/s\n  TLS        %s lines/s\n  TLS/clear  "
+                "%s (goal >= 0.7)\n  handshake  %s ms (median of %d per run)\n",
+                Runs, qPrintable(spread(plainRates, 1, 0)), qPrintable(spread(tlsRates, 1, 0)),
+                qPrintable(spread(ratios, 1, 2)), qPrintable(spread(handshakes, 1000, 2)),
+                Handshakes);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (QCoreApplication::arguments().contains(QStringLiteral("--tls")))
+        return runTls();
     // Strangers the service closes must not end the bench when it writes to them.
     ::signal(SIGPIPE, SIG_IGN);
     constexpr int IdleClients = 1000;

@@ -54,10 +54,10 @@ This package holds the desktop program nirvex with its help file and menu entry,
 nirvex-relay, which runs the relay from a profile without a window, and the relay
 host service nirvex-host, with systemd units for both services (not enabled).")
 # The libraries come from the programs; what they cannot show: the Japanese font the window's
-# texts are drawn in, and the Qt platform plugins, which Qt's GUI library only recommends and
-# without which the window cannot open.
+# texts are drawn in, the Qt platform plugins, which Qt's GUI library only recommends and
+# without which the window cannot open, and OpenSSL, which Qt loads only when TLS is used.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-qpa-plugins, libssl3")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/../packaging/debian/postinst
   ${CMAKE_CURRENT_LIST_DIR}/../packaging/debian/prerm

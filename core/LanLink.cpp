@@ -312,9 +312,10 @@ void LanLink::wsocServer_Close()
     peerClosed(core.serverSocket);
 }
 
-void LanLink::wsoc_Error(SocketErrorInfo& e)
+void LanLink::wsoc_Error(SocketErrorInfo& e, SocketControl::TlsFailure failure)
 {
-    core.showStatus(ErrorText(e));
+    core.showStatus(failure == SocketControl::TlsFailure::None ? ErrorText(e)
+                                                               : TlsFailureText(failure));
     e.CancelDisplay = true;
 }
 
@@ -361,6 +362,24 @@ QString LanLink::ErrorText(const SocketErrorInfo& e)
 {
     return e.Source + QLatin1Char(':') + QString::number(e.Number) + QLatin1Char(':') +
            e.Description + QLatin1Char(':') + QString::number(e.Scode);
+}
+
+QString LanLink::TlsFailureText(SocketControl::TlsFailure failure)
+{
+    switch (failure) {
+    case SocketControl::TlsFailure::Untrusted:
+        return QStringLiteral("中継ホストの証明書が信頼できないため、暗号化接続を中止しました。");
+    case SocketControl::TlsFailure::NameMismatch:
+        return QStringLiteral("中継ホストの証明書が接続先の名前と一致しないため、暗号化接続を中止"
+                              "しました。");
+    case SocketControl::TlsFailure::FingerprintMismatch:
+        return QStringLiteral("中継ホストの証明書のフィンガープリントが設定と一致しないため、暗号化"
+                              "接続を中止しました。");
+    case SocketControl::TlsFailure::Handshake:
+    case SocketControl::TlsFailure::None:
+        break;
+    }
+    return QStringLiteral("中継ホストとの暗号化のハンドシェイクに失敗しました。");
 }
 
 QString LanLink::DroppedText(qint64 count)

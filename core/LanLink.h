@@ -1,13 +1,13 @@
 #pragma once
 
 #include "core/LineReceiver.h"
+#include "core/SocketControl.h"
 
 #include <QByteArray>
 #include <QPointer>
 #include <QString>
 
 class RelayCore;
-class SocketControl;
 struct SocketErrorInfo;
 
 // The relay's LAN link: the line protocol over wsocLan / wsocServer in the server, client and
@@ -52,8 +52,10 @@ public:
     void wsocServer_Connect();
     void wsocServer_DataArrival();
     void wsocServer_Close();
-    // Either socket's error: shown on the status panel, no message box of its own.
-    void wsoc_Error(SocketErrorInfo& e);
+    // Either socket's error: shown on the status panel, no message box of its own. A TLS
+    // connection that never came up is shown by what failed.
+    void wsoc_Error(SocketErrorInfo& e,
+                    SocketControl::TlsFailure failure = SocketControl::TlsFailure::None);
 
     void SendListRequest(bool all);
 
@@ -87,6 +89,8 @@ public:
 
     // "Source:Number:Description:Scode".
     static QString ErrorText(const SocketErrorInfo& e);
+    // The status text for a TLS connection to the relay host that failed before it was up.
+    static QString TlsFailureText(SocketControl::TlsFailure failure);
     // The status text for bytes dropped while waiting for the login.
     static QString DroppedText(qint64 count);
 

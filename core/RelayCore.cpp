@@ -63,7 +63,7 @@ RelayCore::RelayCore(const PortTable& ports, QObject* parent)
     connect(serverSocket, &SocketControl::CloseEvent, this, [this] { lan.wsocServer_Close(); });
     for (SocketControl* socket : {lanSocket, serverSocket})
         connect(socket, &SocketControl::Error, this,
-                [this](SocketErrorInfo& e) { lan.wsoc_Error(e); });
+                [this, socket](SocketErrorInfo& e) { lan.wsoc_Error(e, socket->tlsFailure()); });
 }
 
 RelayCore::~RelayCore() = default;
@@ -108,6 +108,10 @@ bool RelayCore::StartRelay(const RelaySettings& settings)
     // A new start does not wait for the last stop's ports.
     if (draining)
         finishDrain();
+    if (!prepareRelayHost()) {
+        StopRelay();
+        return false;
+    }
     serial->clearError();
     openPort(serial, current.source);
     if (serial->lastError().isError())
@@ -136,6 +140,32 @@ bool RelayCore::StartRelay(const RelaySettings& settings)
 
     showStatus(QStringLiteral("接続しました！"));
     running = true;
+    return true;
+}
+
+bool RelayCore::prepareRelayHost()
+{
+    const bool hostLink = current.kind == DestinationKind::Lan && current.role == LanRole::Host;
+    lanSocket->setTls(false);
+    if (!hostLink)
+        return true;
+    if (!current.relayProblem.isEmpty()) {
+        showStatus(current.relayProblem);
+        return false;
+    }
+    if (!current.relayTls)
+        return true;
+    QList<QSslCertificate> cas;
+    if (!current.relayCaFile.isEmpty()) {
+        cas = QSslCertificate::fromPath(current.relayCaFile, QSsl::Pem,
+                                        QSslCertificate::PatternSyntax::FixedString);
+        if (cas.isEmpty()) {
+            showStatus(QStringLiteral("中継ホストの CA 証明書ファイル「%1」を読み込めません。")
+                           .arg(current.relayCaFile));
+            return false;
+        }
+    }
+    lanSocket->setTls(true, current.relayFingerprint, cas);
     return true;
 }
 

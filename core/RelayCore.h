@@ -37,6 +37,7 @@ public:
     ~RelayCore() override;
 
     // Opens the source port, then the destination the settings name; true when the relay runs.
+    // In the host role, relay host settings that cannot be used refuse the start.
     // A refused start closes what it opened and says why on statusChanged. A serial destination
     // on the source's own port becomes an echo, and an echo on another port a serial one.
     bool StartRelay(const RelaySettings& settings);
@@ -117,6 +118,9 @@ private:
     friend class LanLink;
 
     void showStatus(const QString& text);
+    // Sets the LAN socket up for the relay host as the settings ask; false, with the reason on
+    // statusChanged, when they cannot be used.
+    bool prepareRelayHost();
     // Configures and opens a port the way a relay start does; its lastError() tells the outcome.
     static void openPort(SerialPortControl* port, const RelaySettings::Side& side);
     // Sets RTS or DTR of port, telling a watcher when the line changes.

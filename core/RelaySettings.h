@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/RelayHostEndpoint.h"
+
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -42,8 +45,18 @@ public:
     QString hostKey = QStringLiteral("Vorm");
     QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
     int relayPort = RelayHostPort;
+    // TLS to the relay host: the certificate pinned by its SHA-256 digest (empty: checked against
+    // the trusted CAs), and a file of CAs trusted in place of the system's (empty: the system's).
+    bool relayTls = false;
+    QByteArray relayFingerprint;
+    QString relayCaFile;
+    // Why the relay host settings cannot be used; a host-role start is refused with this text.
+    QString relayProblem;
 
-    static constexpr int RelayHostPort = 10001;
+    static constexpr int RelayHostPort = RelayHostEndpoint::PlainPort;
+
+    // Takes over where and how the host role reaches the relay host.
+    void setRelayHost(const RelayHostEndpoint& endpoint);
 
     bool operator==(const RelaySettings&) const = default;
 
@@ -93,5 +106,6 @@ public:
     // The value the window's restore would build from the profile at iniPath: the same keys,
     // defaults and handling of values that are no number or not listed. The COM numbers are
     // taken as stored (0 when missing or unusable), not matched against the ports present.
+    // The relay host comes from RelayHostEndpoint::read, as the window's relay start takes it.
     static RelaySettings fromProfile(const QString& iniPath);
 };

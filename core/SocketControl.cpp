@@ -1,8 +1,11 @@
 #include "core/SocketControl.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QHash>
 #include <QNetworkProxy>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -115,6 +118,13 @@ qint64 SocketControl::bytesToWrite() const
     return socket ? socket->bytesToWrite() : 0;
 }
 
+void SocketControl::setTls(bool on, const QByteArray& pin, const QList<QSslCertificate>& cas)
+{
+    tls = on;
+    tlsPin = pin;
+    tlsCas = cas;
+}
+
 bool SocketControl::Listen()
 {
     if (state != Closed) {
@@ -165,7 +175,8 @@ bool SocketControl::Connect()
         return false;
     }
     CallScope scope(callDepth);
-    auto* connection = new QTcpSocket(this);
+    QSslSocket* secure = tls ? new QSslSocket(this) : nullptr;
+    QTcpSocket* connection = secure ? secure : new QTcpSocket(this);
     connection->setProxy(QNetworkProxy::NoProxy);
     if (localPort != 0 || !bindAddress.isNull()) {
         const QHostAddress address =
@@ -181,7 +192,19 @@ bool SocketControl::Connect()
     attach(connection);
     startReceiving();
     state = ResolvingHost;
-    connection->connectToHost(host, quint16(remotePort));
+    handshaking = false;
+    tlsFailed = TlsFailure::None;
+    if (!secure) {
+        connection->connectToHost(host, quint16(remotePort));
+        return true;
+    }
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    if (!tlsCas.isEmpty())
+        config.setCaCertificates(tlsCas);
+    secure->setSslConfiguration(config);
+    connect(secure, &QSslSocket::encrypted, this, &SocketControl::onEncrypted);
+    connect(secure, &QSslSocket::sslErrors, this, &SocketControl::onSslErrors);
+    secure->connectToHostEncrypted(host, quint16(remotePort));
     return true;
 }
 
@@ -257,7 +280,9 @@ qint64 SocketControl::sendDirect(QByteArrayView bytes)
     // Writing through the socket's own buffer switches its write notifier on and off again
     // for every block, which wakes the event loop twice; with nothing queued ahead, the bytes
     // can go to the kernel at once and keep their order.
-    if (socket->bytesToWrite() > 0 || socket->state() != QAbstractSocket::ConnectedState)
+    // Over TLS every byte must pass through the socket's encryption.
+    if (qobject_cast<QSslSocket*>(socket) || socket->bytesToWrite() > 0 ||
+        socket->state() != QAbstractSocket::ConnectedState)
         return -1;
     const qintptr fd = socket->socketDescriptor();
     if (fd < 0)
@@ -303,6 +328,7 @@ void SocketControl::Close()
     releaseSocket();
     releaseServer();
     received.clear();
+    handshaking = false;
     state = Closed;
 }
 
@@ -455,6 +481,16 @@ void SocketControl::onStateChanged(QAbstractSocket::SocketState socketState)
 
 void SocketControl::onConnected()
 {
+    if (auto* secure = qobject_cast<QSslSocket*>(socket)) {
+        // The connection is up once the handshake is done.
+        handshaking = true;
+        const quint64 current = generation;
+        QTimer::singleShot(HandshakeLimitMs, secure, [this, current] {
+            if (current == generation && handshaking)
+                tlsFail(TlsFailure::Handshake, SocketErrorInfo::TimedOut);
+        });
+        return;
+    }
     deliver([this] {
         if (!socket || (state != ResolvingHost && state != HostResolved && state != Connecting))
             return;
@@ -467,6 +503,60 @@ void SocketControl::onConnected()
     });
 }
 
+void SocketControl::onEncrypted()
+{
+    deliver([this] {
+        auto* secure = qobject_cast<QSslSocket*>(socket);
+        if (!secure || !handshaking)
+            return;
+        // A certificate the CAs vouch for must still be the pinned one.
+        if (!tlsPin.isEmpty() && QCryptographicHash::hash(secure->peerCertificate().toDer(),
+                                                          QCryptographicHash::Sha256) != tlsPin) {
+            tlsFail(TlsFailure::FingerprintMismatch, SocketErrorInfo::ConnectionAborted);
+            return;
+        }
+        handshaking = false;
+        secure->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        notePeer();
+        peerHost = remoteHost;
+        state = Connected;
+        emit ConnectEvent();
+    });
+}
+
+void SocketControl::onSslErrors(const QList<QSslError>& errors)
+{
+    // Answered at once: the handshake goes on only when the errors are ignored here.
+    auto* secure = qobject_cast<QSslSocket*>(socket);
+    if (!secure)
+        return;
+    if (!tlsPin.isEmpty()) {
+        const QByteArray digest =
+            QCryptographicHash::hash(secure->peerCertificate().toDer(), QCryptographicHash::Sha256);
+        if (digest == tlsPin)
+            secure->ignoreSslErrors(errors);
+        else
+            tlsFailed = TlsFailure::FingerprintMismatch;
+        return;
+    }
+    const bool nameOnly = std::all_of(errors.begin(), errors.end(), [](const QSslError& e) {
+        return e.error() == QSslError::HostNameMismatch;
+    });
+    tlsFailed = nameOnly ? TlsFailure::NameMismatch : TlsFailure::Untrusted;
+}
+
+void SocketControl::tlsFail(TlsFailure failure, int16_t number)
+{
+    handshaking = false;
+    if (tlsFailed == TlsFailure::None)
+        tlsFailed = failure;
+    if (!socket || state == Closed || state == ErrorState)
+        return;
+    disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    raiseError(number);
+}
+
 void SocketControl::onReadyRead()
 {
     // A window that has not taken what came so far leaves the rest in the socket for now.
@@ -476,6 +566,10 @@ void SocketControl::onReadyRead()
 
 void SocketControl::onDisconnected()
 {
+    if (handshaking) {
+        deliver([this] { tlsFail(TlsFailure::Handshake, SocketErrorInfo::ConnectionAborted); });
+        return;
+    }
     deliver([this] {
         if (!socket || state != Connected)
             return;
@@ -503,6 +597,11 @@ void SocketControl::onSocketError(QAbstractSocket::SocketError socketError)
         return;
     const int during = state;
     const QString message = socket->errorString();
+    if (handshaking) {
+        // Whatever ends the connection before the handshake is done, the handshake failed.
+        deliver([this] { tlsFail(TlsFailure::Handshake, SocketErrorInfo::ConnectionAborted); });
+        return;
+    }
     deliver([this, socketError, during, message] { socketFailed(socketError, during, message); });
 }
 

@@ -6,8 +6,11 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslError>
 #include <QString>
 #include <QStringDecoder>
 
@@ -42,6 +45,11 @@ public:
         ErrorState = 9,
     };
 
+    // What ended a TLS connection before it was up.
+    enum class TlsFailure { None, Untrusted, NameMismatch, FingerprintMismatch, Handshake };
+    // A TLS handshake not done this long after the TCP connection came up is given up.
+    static constexpr int HandshakeLimitMs = 20000;
+
     // `name` is the control's name, reported as the Source of its errors.
     explicit SocketControl(const QString& name, QObject* parent = nullptr);
     ~SocketControl() override;
@@ -60,6 +68,14 @@ public:
     void setRemotePort(int port) { remotePort = port; }
     // Address Listen binds and Connect binds locally; any address when null (the default).
     void setBindAddress(const QHostAddress& address) { bindAddress = address; }
+
+    // Connections Connect() makes from now on are TLS, never clear text: the peer's certificate
+    // is checked against the system's trusted CAs, or cas when given, and must name the host;
+    // with a pin (SHA-256 digest of the certificate) the certificate must have that digest and
+    // nothing else is asked of it. ConnectEvent comes once the handshake is done; nothing is
+    // sent before. A failed handshake is an Error, and tlsFailure() then says what failed.
+    void setTls(bool on, const QByteArray& pin = {}, const QList<QSslCertificate>& cas = {});
+    TlsFailure tlsFailure() const { return tlsFailed; }
 
     // Listens on LocalPort; requests arrive as ConnectionRequest.
     bool Listen();
@@ -111,6 +127,10 @@ private:
     void onNewConnection();
     void onStateChanged(QAbstractSocket::SocketState socketState);
     void onConnected();
+    void onEncrypted();
+    void onSslErrors(const QList<QSslError>& errors);
+    // Ends a TLS connection whose handshake failed for the given reason.
+    void tlsFail(TlsFailure failure, int16_t number);
     void onReadyRead();
     void onDisconnected();
     void onSocketError(QAbstractSocket::SocketError socketError);
@@ -142,6 +162,13 @@ private:
     int boundPort = 0;
     int lastRequest = 0;
     int callDepth = 0;
+
+    bool tls = false;
+    QByteArray tlsPin;
+    QList<QSslCertificate> tlsCas;
+    // The TCP connection under a TLS one is up, and the handshake runs.
+    bool handshaking = false;
+    TlsFailure tlsFailed = TlsFailure::None;
 
     QByteArray received;
     QStringDecoder decoder{QStringDecoder::Utf8};

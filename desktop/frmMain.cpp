@@ -546,8 +546,11 @@ RelaySettings frmMain::CurrentSettings() const
     settings.peerPort = RelaySettings::portNumber(txtServerPort->text());
     settings.hostId = txtID->text();
     settings.hostKey = txtKey->text();
-    settings.relayHost = relayHost;
-    settings.relayPort = relayPort;
+    settings.setRelayHost(RelayHostEndpoint::read(app.IniPath));
+    if (!relayHost.isEmpty()) {
+        settings.relayHost = relayHost;
+        settings.relayPort = relayPort;
+    }
     return settings;
 }
 

@@ -96,7 +96,9 @@ public:
     LanRole DestMode = LanRole::Server;
     // Sounds when a start is refused.
     std::function<void()> Beep;
-    // Where the host role connects; tests point it at a scripted relay host.
+    // Where the host role connects; tests point it at a scripted relay host. Until it is called,
+    // every relay start reads the relay host from NIRVEX_RELAY_HOST and the profile's
+    // [RelayHost] section, so an edit of either takes effect at the next start.
     void setRelayHostEndpoint(const QString& host, int port);
 
     // The relay this window shows and drives.
@@ -199,8 +201,8 @@ private:
     // Groups owning the devices the last port list fill found but may not open.
     QStringList deniedGroups;
     bool accessNoted = false;
-    QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
-    int relayPort = RelaySettings::RelayHostPort;
+    QString relayHost;
+    int relayPort = 0;
     WindowGeometry outerGeometry;
     double dpi = 96.0;
     QWidget* clientArea = nullptr;

@@ -63,7 +63,25 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
         QStringLiteral("Close a connection that has not logged in after this many seconds "
                        "(default 30; 0 never)."),
         QStringLiteral("SECONDS"), QStringLiteral("30"));
-    parser.addOptions({port, listen, accounts, maxConnections, maxPending, idleTimeout});
+    const QCommandLineOption tlsCert(
+        QStringLiteral("tls-cert"),
+        QStringLiteral("PEM file of the certificate (followed by its chain, if any) with which "
+                       "TLS is served on the TLS port as well; needs --tls-key."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption tlsKey(
+        QStringLiteral("tls-key"),
+        QStringLiteral("PEM file of the certificate's private key, not encrypted."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption tlsPort(
+        QStringLiteral("tls-port"),
+        QStringLiteral("TCP port for TLS (default 10002); 0 picks a free one, printed as "
+                       "\"listening with TLS on <address>:<port>\"."),
+        QStringLiteral("N"), QStringLiteral("10002"));
+    const QCommandLineOption noPlain(
+        QStringLiteral("no-plain"),
+        QStringLiteral("Serve TLS only: no clear-text port. Needs --tls-cert."));
+    parser.addOptions({port, listen, accounts, maxConnections, maxPending, idleTimeout, tlsCert,
+                       tlsKey, tlsPort, noPlain});
 
     if (!parser.parse(arguments)) {
         options.text = parser.errorText();
@@ -132,6 +150,28 @@ RelayHostOptions RelayHostOptions::parse(const QStringList& arguments)
             options.text = QStringLiteral("--accounts wants a file name");
             return options;
         }
+    }
+    options.tlsCertPath = parser.value(tlsCert);
+    options.tlsKeyPath = parser.value(tlsKey);
+    if (options.tlsCertPath.isEmpty() != options.tlsKeyPath.isEmpty()) {
+        options.text = QStringLiteral("--tls-cert and --tls-key go together");
+        return options;
+    }
+    if (!readCount(parser.value(tlsPort), 0, 65535, &number)) {
+        options.text = QStringLiteral("--tls-port wants a number from 0 to 65535, not \"%1\"")
+                           .arg(parser.value(tlsPort));
+        return options;
+    }
+    settings.tlsPort = quint16(number);
+    settings.plain = !parser.isSet(noPlain);
+    if (!settings.plain && options.tlsCertPath.isEmpty()) {
+        options.text = QStringLiteral("--no-plain leaves no port without --tls-cert and --tls-key");
+        return options;
+    }
+    if (settings.plain && !options.tlsCertPath.isEmpty() && settings.port != 0 &&
+        settings.port == settings.tlsPort) {
+        options.text = QStringLiteral("--port and --tls-port must differ");
+        return options;
     }
     options.outcome = Outcome::Run;
     return options;

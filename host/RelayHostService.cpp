@@ -5,6 +5,7 @@
 #include "host/RelayHostProtocol.h"
 
 #include <QFile>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 namespace {
@@ -31,14 +32,19 @@ RelayHostService::RelayHostService(Settings settings, QObject* parent)
     : QObject(parent), settings(std::move(settings)), readBuffer(ReadChunk, Qt::Uninitialized)
 {
     clock.start();
-    connect(&server, &QTcpServer::newConnection, this, &RelayHostService::acceptPending);
-    // Out of file descriptors: the server stops accepting; try again shortly.
-    connect(&server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
-        RelayHostLog::write(
-            QStringLiteral("accept failed: %1; retrying").arg(server.errorString()));
-        server.pauseAccepting();
-        QTimer::singleShot(AcceptRetryMs, this, [this] { server.resumeAccepting(); });
-    });
+    for (QTcpServer* listener :
+         {static_cast<QTcpServer*>(&server), static_cast<QTcpServer*>(&tlsServer)}) {
+        connect(listener, &QTcpServer::newConnection, this,
+                [this, listener] { acceptPending(listener); });
+        // Out of file descriptors: the server stops accepting; try again shortly.
+        connect(listener, &QTcpServer::acceptError, this, [this, listener] {
+            RelayHostLog::write(
+                QStringLiteral("accept failed: %1; retrying").arg(listener->errorString()));
+            listener->pauseAccepting();
+            QTimer::singleShot(AcceptRetryMs, listener,
+                               [listener] { listener->resumeAccepting(); });
+        });
+    }
     sweepTimer.setInterval(SweepMs);
     connect(&sweepTimer, &QTimer::timeout, this, &RelayHostService::sweep);
 }
@@ -56,10 +62,22 @@ RelayHostService::~RelayHostService()
 bool RelayHostService::listen(QString* error)
 {
     prepareListener(server);
-    if (!server.listen(settings.address, settings.port)) {
+    if (settings.plain && !server.listen(settings.address, settings.port)) {
         if (error)
             *error = server.errorString();
         return false;
+    }
+    if (settings.tls) {
+        tlsServer.setConfiguration(*settings.tls);
+        prepareListener(tlsServer);
+        if (!tlsServer.listen(settings.address, settings.tlsPort)) {
+            if (error)
+                *error = QStringLiteral("TLS port %1: %2")
+                             .arg(settings.tlsPort)
+                             .arg(tlsServer.errorString());
+            server.close();
+            return false;
+        }
     }
     sweepTimer.start();
     return true;
@@ -80,9 +98,14 @@ void RelayHostService::prepareListener(QTcpServer& listener)
                                 .arg(cap));
 }
 
-void RelayHostService::acceptPending()
+QHostAddress RelayHostService::address() const
 {
-    while (QTcpSocket* socket = server.nextPendingConnection())
+    return server.isListening() ? server.serverAddress() : tlsServer.serverAddress();
+}
+
+void RelayHostService::acceptPending(QTcpServer* from)
+{
+    while (QTcpSocket* socket = from->nextPendingConnection())
         admit(socket);
 }
 
@@ -121,12 +144,22 @@ void RelayHostService::admit(QTcpSocket* socket)
     enterWaiting(client);
     connect(socket, &QTcpSocket::readyRead, client, [this, client] { receive(client); });
     connect(socket, &QTcpSocket::disconnected, client, [this, client] { forget(client); });
-    connect(socket, &QTcpSocket::errorOccurred, client, [this, client] {
-        if (client->socket()->state() == QAbstractSocket::UnconnectedState)
-            forget(client);
-    });
-    RelayHostLog::write(
-        QStringLiteral("connect %1 (%2 open)").arg(describe(client)).arg(clients.size()));
+    connect(socket, &QTcpSocket::errorOccurred, client,
+            [this, client](QAbstractSocket::SocketError error) {
+                if (error == QAbstractSocket::SslHandshakeFailedError)
+                    drop(client, QStringLiteral("TLS handshake failed: %1")
+                                     .arg(client->socket()->errorString()));
+                else if (client->socket()->state() == QAbstractSocket::UnconnectedState)
+                    forget(client);
+            });
+    auto* secure = qobject_cast<QSslSocket*>(socket);
+    RelayHostLog::write(QStringLiteral("connect %1%2 (%3 open)")
+                            .arg(describe(client), secure ? QStringLiteral(" TLS") : QString())
+                            .arg(clients.size()));
+    if (secure) {
+        secure->startServerEncryption();
+        return;
+    }
     // Bytes that came with the connection do not raise readyRead again.
     if (socket->bytesAvailable() > 0)
         receive(client);

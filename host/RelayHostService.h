@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/RelayHostAccounts.h"
+#include "host/RelayHostTlsServer.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -10,6 +11,7 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
 #include <QTimer>
@@ -25,6 +27,8 @@ class RelayHostClient;
 //
 // Replies to "AUTH:ID:key": AUTH:0 logged in; AUTH:1 unknown ID or wrong key (only with an
 // accounts list), the connection is then closed once the reply is sent; AUTH:3 malformed request.
+// Copies may come in clear text, over TLS on a port of its own, or both; a TLS connection counts
+// from its TCP connect, so one whose handshake never ends is timed out like any stranger.
 // Several connections may log in with one ID, so that a copy whose old connection has not yet
 // been found dead gets back in at once; keepalive probes find such a connection within a minute
 // (RelayHostClient).
@@ -46,6 +50,11 @@ public:
     struct Settings {
         QHostAddress address = QHostAddress::Any;
         quint16 port = 10001;
+        // Clear text on port; off only when TLS is served.
+        bool plain = true;
+        // With a configuration (certificate and key), TLS is served on tlsPort too.
+        std::optional<QSslConfiguration> tls;
+        quint16 tlsPort = 10002;
         int maxConnections = 2000;
         int maxPendingPerAddress = 8;
         // 0 never closes a connection for not logging in.
@@ -59,8 +68,10 @@ public:
     ~RelayHostService() override;
 
     bool listen(QString* error);
-    QHostAddress address() const { return server.serverAddress(); }
+    // The address listened on, and the ports bound: 0 for one not served.
+    QHostAddress address() const;
     quint16 port() const { return server.serverPort(); }
+    quint16 tlsPort() const { return tlsServer.serverPort(); }
     qsizetype connectionCount() const { return clients.size(); }
     qsizetype loggedInCount() const { return qsizetype(loggedIn.size()); }
 
@@ -71,7 +82,7 @@ private:
     // Sets up a listener before it listens: an accept queue long enough for every copy
     // reconnecting at once.
     void prepareListener(QTcpServer& listener);
-    void acceptPending();
+    void acceptPending(QTcpServer* from);
     // Takes a new connection from any listener, making room for it or refusing it.
     void admit(QTcpSocket* socket);
     // Keeps the strangers' tables in step with the login state.
@@ -98,6 +109,7 @@ private:
 
     Settings settings;
     QTcpServer server;
+    RelayHostTlsServer tlsServer;
     QTimer sweepTimer;
     QElapsedTimer clock;
     QSet<RelayHostClient*> clients;

@@ -6,6 +6,10 @@
 #include "host/RelayHostService.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
@@ -48,6 +52,43 @@ QString endpoint(const QHostAddress& address, quint16 port)
     if (v4Address)
         return QHostAddress(v4).toString() + QLatin1Char(':') + QString::number(port);
     return QLatin1Char('[') + address.toString() + QLatin1String("]:") + QString::number(port);
+}
+
+// The server side of TLS from PEM files: the certificate with its chain, and the private key.
+std::optional<QSslConfiguration> serverTls(const QString& certPath, const QString& keyPath,
+                                           QString* error)
+{
+    if (!QSslSocket::supportsSsl()) {
+        *error = QStringLiteral("TLS is not available (is libssl3 installed?)");
+        return std::nullopt;
+    }
+    const QList<QSslCertificate> chain =
+        QSslCertificate::fromPath(certPath, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+    if (chain.isEmpty()) {
+        *error = QStringLiteral("no PEM certificate in %1").arg(certPath);
+        return std::nullopt;
+    }
+    QFile keyFile(keyPath);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(keyPath, keyFile.errorString());
+        return std::nullopt;
+    }
+    const QByteArray pem = keyFile.readAll();
+    QSslKey key;
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        key = QSslKey(pem, algorithm, QSsl::Pem);
+        if (!key.isNull())
+            break;
+    }
+    if (key.isNull()) {
+        *error = QStringLiteral("no unencrypted PEM private key in %1").arg(keyPath);
+        return std::nullopt;
+    }
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setLocalCertificateChain(chain);
+    config.setPrivateKey(key);
+    config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return config;
 }
 
 } // namespace
@@ -100,6 +141,14 @@ int main(int argc, char** argv)
         RelayHostLog::write(QStringLiteral("warning: no accounts file and listening on every "
                                            "address: any ID may log in from any machine that "
                                            "reaches this one (see --accounts and --listen)"));
+    if (!options.tlsCertPath.isEmpty()) {
+        QString error;
+        settings.tls = serverTls(options.tlsCertPath, options.tlsKeyPath, &error);
+        if (!settings.tls) {
+            RelayHostLog::write(QStringLiteral("cannot serve TLS: %1").arg(error));
+            return 1;
+        }
+    }
     settings.maxConnections = fitDescriptorLimit(settings.maxConnections);
 
     UnixSignalNotifier stopSignals({SIGINT, SIGTERM});
@@ -119,10 +168,18 @@ int main(int argc, char** argv)
         RelayHostLog::write(QStringLiteral("cannot listen on %1: %2").arg(wanted, error));
         return 1;
     }
-    const QString where = endpoint(service.address(), service.port());
-    std::printf("listening on %s\n", qPrintable(where));
+    // One line per port served, the clear-text one first.
+    QStringList lines;
+    if (service.port() != 0)
+        lines << QStringLiteral("listening on ") + endpoint(service.address(), service.port());
+    if (service.tlsPort() != 0)
+        lines << QStringLiteral("listening with TLS on ") +
+                     endpoint(service.address(), service.tlsPort());
+    for (const QString& line : std::as_const(lines)) {
+        std::printf("%s\n", qPrintable(line));
+        RelayHostLog::write(line);
+    }
     std::fflush(stdout);
-    RelayHostLog::write(QStringLiteral("listening on %1").arg(where));
 
     const int status = app.exec();
     RelayHostLog::write(

@@ -33,7 +33,7 @@ pass
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for p in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6serialport6 libchm1 \
-         fonts-ipafont-gothic qt6-qpa-plugins; do
+         fonts-ipafont-gothic qt6-qpa-plugins libssl3; do
   [[ ", $depends," == *", $p"[\ ,]* ]] || fail "Depends lacks $p: $depends"
 done
 pass

@@ -17,8 +17,14 @@ bool HostProcess::start(const QStringList& options, const QByteArray& accounts, 
 {
     kill();
     stderrText.clear();
-    listening = 0;
+    listening = listeningTls = 0;
     QStringList args{"--listen", "127.0.0.1", "--port", QString::number(port)};
+    const bool tls = options.contains("--tls-cert");
+    if (tls && !options.contains("--tls-port"))
+        args << "--tls-port"
+             << "0";
+    // The lines it prints: one per port served.
+    const int expected = (options.contains("--no-plain") ? 0 : 1) + (tls ? 1 : 0);
     if (!accounts.isEmpty()) {
         QFile file(dir.filePath(QStringLiteral("accounts")));
         if (!file.open(QIODevice::WriteOnly) || file.write(accounts) != accounts.size())
@@ -26,15 +32,26 @@ bool HostProcess::start(const QStringList& options, const QByteArray& accounts, 
         args << "--accounts" << file.fileName();
     }
     proc.start(program(), args + options);
-    if (!proc.waitForStarted(Patience) ||
-        !QTest::qWaitFor([this] { return proc.canReadLine() || proc.state() != QProcess::Running; },
-                         Patience))
+    if (!proc.waitForStarted(Patience))
         return false;
-    const QByteArray line = proc.readLine().trimmed();
-    listening = line.mid(line.lastIndexOf(':') + 1).toUShort();
-    if (line.startsWith("listening on 127.0.0.1:") && listening != 0)
+    QByteArray lines;
+    for (int i = 0; i < expected; ++i) {
+        if (!QTest::qWaitFor(
+                [this] { return proc.canReadLine() || proc.state() != QProcess::Running; },
+                Patience) ||
+            !proc.canReadLine())
+            break;
+        const QByteArray line = proc.readLine().trimmed();
+        lines += line + ' ';
+        const quint16 number = line.mid(line.lastIndexOf(':') + 1).toUShort();
+        if (line.startsWith("listening on 127.0.0.1:"))
+            listening = number;
+        else if (line.startsWith("listening with TLS on 127.0.0.1:"))
+            listeningTls = number;
+    }
+    if ((listening != 0 || options.contains("--no-plain")) && (listeningTls != 0 || !tls))
         return true;
-    qWarning("nirvex-host did not start: \"%s\"\n%s", line.constData(), log().constData());
+    qWarning("nirvex-host did not start: \"%s\"\n%s", lines.constData(), log().constData());
     return false;
 }
 

@@ -14,7 +14,9 @@ public:
 
     // Starts it listening on 127.0.0.1:port (0: a free port, read back from its first line)
     // with further options; accounts, when not empty, go to a file named with --accounts.
-    // False when it did not say it listens. Stops one started before.
+    // With --tls-cert among the options it serves TLS on a free port too (unless --tls-port is
+    // given), read back as tlsPort(). False when it did not say it listens. Stops one started
+    // before.
     bool start(const QStringList& options = {}, const QByteArray& accounts = {}, quint16 port = 0);
     void kill();
     // What it wrote on its standard error so far.
@@ -23,6 +25,7 @@ public:
     qint64 statusKiB(const char* field) const;
 
     quint16 port() const { return listening; }
+    quint16 tlsPort() const { return listeningTls; }
     QProcess& process() { return proc; }
 
 private:
@@ -30,4 +33,5 @@ private:
     QTemporaryDir dir;
     QByteArray stderrText;
     quint16 listening = 0;
+    quint16 listeningTls = 0;
 };
