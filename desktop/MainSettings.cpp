@@ -189,6 +189,9 @@ void MainSettings::Restore(frmMain& form, NirvexMain& app)
     else if (form.DestMode == LanRole::Host)
         select(form.optHost, [&form] { form.optHost_Click(); });
 
+    // A section of its own that the window only reads: the unload leaves it as it is.
+    form.allowedPeers = RelaySettings::allowedPeersIn(app.IniPath);
+
     // Any number but 0 shows the traffic monitor.
     form.ShowMonitor(read.number(MonitorKey, 1, int32Min, int32Max) != 0);
 }

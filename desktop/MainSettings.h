@@ -15,9 +15,9 @@ public:
     static inline const QString MonitorKey = QStringLiteral("Monitor");
 
     // Port pickers, framing pickers, LAN fields, destination history, destination kind and
-    // role, then whether the traffic monitor shows, in that order. Each value is independent: one
-    // that cannot be used is left alone and the rest still come back. Runs the option click
-    // handlers of the chosen options.
+    // role, the server role's allow list, then whether the traffic monitor shows, in that order.
+    // Each value is independent: one that cannot be used is left alone and the rest still come
+    // back. Runs the option click handlers of the chosen options.
     static void Restore(frmMain& form, NirvexMain& app);
     // Writes the same values; numbered "Server" keys above the current count stay as they are.
     static void Store(const frmMain& form, const NirvexMain& app);

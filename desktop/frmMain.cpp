@@ -548,6 +548,7 @@ RelaySettings frmMain::CurrentSettings() const
     settings.hostKey = txtKey->text();
     settings.relayHost = relayHost;
     settings.relayPort = relayPort;
+    settings.allowedPeers = allowedPeers;
     return settings;
 }
 

@@ -201,6 +201,8 @@ private:
     bool accessNoted = false;
     QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
     int relayPort = RelaySettings::RelayHostPort;
+    // [LanAccess] as the load found it: the peers the server role accepts.
+    QString allowedPeers;
     WindowGeometry outerGeometry;
     double dpi = 96.0;
     QWidget* clientArea = nullptr;

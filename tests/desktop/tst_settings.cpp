@@ -60,7 +60,9 @@ private slots:
     void roundTrip()
     {
         Profile profile;
-        profile.write({});
+        // Sections the window does not know are only read, and kept byte for byte.
+        const QByteArray others = "[LanAccess]\r\nAllow=10.0.0.5 ; x\r\n[RelayHost]\nHost=h\n";
+        profile.write("\n" + others);
         const QString state =
             "cmbComPort=COM5;cmbBPS=19200;cmbParity=Even;cmbBits=7;cmbStopBits=2;"
             "cmbComPort2=COM3;cmbBPS2=<none>;cmbParity2=Space;cmbBits2=5;cmbStopBits2=1.5;"
@@ -73,7 +75,10 @@ private slots:
             run.w().close();
         }
         profile.expect("ServerNum=3;Server3=ホスト;速度２=;シリアルポート=5;DestType=3;DestMode=2");
+        QFile file(profile.path);
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().contains(others));
         DesktopRun again(profile.path);
+        QCOMPARE(again.w().CurrentSettings().allowedPeers, "10.0.0.5 ; x");
         again.expect(state + ";cmbDest=host-a|10.0.0.2|ホスト/host-b;optSerial=off;optServer=off");
         QVERIFY(
             again.control<QGroupBox>("frmClient")->isVisibleTo(again.control<QWidget>("frmLan")));
