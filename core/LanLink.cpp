@@ -182,17 +182,43 @@ void LanLink::OpenLan(bool force)
     }
 }
 
+QStringList LanLink::SetAllowedPeers(const QString& text)
+{
+    allowedPeers = PeerAllowList::parse(text);
+    QStringList notes;
+    if (!allowedPeers.unreadable().isEmpty())
+        notes.append(UnreadableEntriesText(allowedPeers.unreadable()));
+    if (allowedPeers.restricts() && allowedPeers.networks().isEmpty())
+        notes.append(NobodyAllowedText());
+    return notes;
+}
+
+void LanLink::turnAway(int requestID)
+{
+    SocketControl refusal(QStringLiteral("wsocServer"));
+    if (refusal.Accept(requestID))
+        refusal.Close();
+}
+
 void LanLink::wsocLan_ConnectionRequest(int requestID)
 {
+    // Checked before anything else: a peer from elsewhere never touches the served one.
+    if (allowedPeers.restricts()) {
+        const QHostAddress peer = core.lanSocket->RequestAddress(requestID);
+        if (!allowedPeers.allows(peer)) {
+            turnAway(requestID);
+            if (!peer.isNull()) // else the request is gone already
+                core.showStatus(TurnedAwayText(SocketControl::displayAddress(peer)));
+            return;
+        }
+    }
     SocketControl* const server = core.serverSocket;
     // A served connection that failed serves nobody: it must not lock out the next peer.
     if (server->State() == SocketControl::ErrorState)
         server->Close();
     if (server->State() != SocketControl::Closed) {
         // One peer at a time: the other learns at once that it is not served.
-        SocketControl refusal(QStringLiteral("wsocServer"));
-        if (refusal.Accept(requestID))
-            refusal.Close();
+        turnAway(requestID);
         return;
     }
     server->setLocalPort(0);
@@ -387,6 +413,22 @@ QString LanLink::DroppedText(qint64 count)
     return QStringLiteral("ホストの認証を待つ間に送信待ちのデータがあふれたため、%1 "
                           "バイトを破棄しました。")
         .arg(count);
+}
+
+QString LanLink::TurnedAwayText(const QString& address)
+{
+    return QStringLiteral("許可されていない %1 からの接続を拒否しました。").arg(address);
+}
+
+QString LanLink::UnreadableEntriesText(const QStringList& entries)
+{
+    return QStringLiteral("接続を許可するアドレスの %1 を読めないため、無視しました。")
+        .arg(entries.join(QStringLiteral("、")));
+}
+
+QString LanLink::NobodyAllowedText()
+{
+    return QStringLiteral("接続を許可するアドレスがないため、すべての接続を拒否します。");
 }
 
 void LanLink::connectionEnded()

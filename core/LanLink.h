@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/LineReceiver.h"
+#include "core/PeerAllowList.h"
 #include "core/SocketControl.h"
 
 #include <QByteArray>
@@ -41,6 +42,10 @@ public:
     // The source port's queue has emptied (or the port has gone): waiting lines are taken again
     // until the queue is over RelayCore::QueueLimit once more.
     void ResumeReceiving();
+
+    // The server role's allow list for the relay about to start (empty text: everyone); returns
+    // the status texts about entries it could not read.
+    QStringList SetAllowedPeers(const QString& text);
 
     // Starts the socket for the role; returns at once. force is set only by the relay start;
     // without it only a closed or failed client or host link is started again.
@@ -93,6 +98,11 @@ public:
     static QString TlsFailureText(SocketControl::TlsFailure failure);
     // The status text for bytes dropped while waiting for the login.
     static QString DroppedText(qint64 count);
+    // The status texts for a peer the allow list turned away, for allow list entries that
+    // could not be read, and for a list that admits nobody.
+    static QString TurnedAwayText(const QString& address);
+    static QString UnreadableEntriesText(const QStringList& entries);
+    static QString NobodyAllowedText();
 
 private:
     // Takes what the socket received, or leaves it there while the source port still has more
@@ -113,6 +123,8 @@ private:
     void sendBatched();
     void connectionEnded();
     bool hostRole() const;
+    // Takes over a connection request and closes it at once: the peer learns it is not served.
+    static void turnAway(int requestID);
 
     RelayCore& core;
     LineReceiver receiver;
@@ -128,4 +140,5 @@ private:
     // Received text not yet cut into lines, taken before anything more from heldSocket.
     QString unread;
     bool roomCheckScheduled = false;
+    PeerAllowList allowedPeers;
 };

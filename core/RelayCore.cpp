@@ -124,6 +124,7 @@ bool RelayCore::StartRelay(const RelaySettings& settings)
         current.kind = serial->CommPort() == current.destination.comPort ? DestinationKind::Echo
                                                                          : DestinationKind::Serial;
 
+    QStringList accessNotes;
     switch (current.kind) {
     case DestinationKind::Serial:
         destinationPort->clearError();
@@ -132,6 +133,9 @@ bool RelayCore::StartRelay(const RelaySettings& settings)
             return refuse(destinationErrorPrefix, destinationPort);
         break;
     case DestinationKind::Lan:
+        // Only a copy that others connect to chooses whom it serves.
+        accessNotes =
+            lan.SetAllowedPeers(current.role == LanRole::Server ? current.allowedPeers : QString());
         lan.OpenLan(true);
         break;
     default:
@@ -139,6 +143,9 @@ bool RelayCore::StartRelay(const RelaySettings& settings)
     }
 
     showStatus(QStringLiteral("接続しました！"));
+    // What the allow list cannot admit is said after the start, so that it stays in view.
+    for (const QString& note : accessNotes)
+        showStatus(note);
     running = true;
     return true;
 }

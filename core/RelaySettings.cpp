@@ -150,5 +150,20 @@ RelaySettings RelaySettings::fromProfile(const QString& iniPath)
     settings.role =
         LanRole(int32_t(number(QStringLiteral("DestMode"), DefaultDestMode, int32Min, int32Max)));
     settings.setRelayHost(RelayHostEndpoint::read(iniPath));
+    settings.allowedPeers = allowedPeersIn(iniPath);
     return settings;
+}
+
+QString RelaySettings::allowedPeersIn(const QString& iniPath)
+{
+    QStringList values;
+    for (const auto& [key, value] : ProfileFile::readSection(iniPath, AccessSection)) {
+        if (key.compare(AllowKey, Qt::CaseInsensitive) != 0)
+            continue;
+        // Reading cuts a value at MaxValueBytes (backing off to a character start), and a cut
+        // entry may read as another address or a wider network.
+        const bool maybeCut = value.toUtf8().size() >= ProfileFile::MaxValueBytes - 3;
+        values.append(maybeCut ? value + QStringLiteral("…") : value);
+    }
+    return values.join(QLatin1Char(','));
 }

@@ -57,6 +57,8 @@ public:
 
     // Takes over where and how the host role reaches the relay host.
     void setRelayHost(const RelayHostEndpoint& endpoint);
+    // Server role: the peers it accepts, as PeerAllowList reads them; empty admits everyone.
+    QString allowedPeers;
 
     bool operator==(const RelaySettings&) const = default;
 
@@ -103,6 +105,12 @@ public:
 
     // A picker's restored text: the stored text when the list holds it, else none.
     static QString listedText(const QStringList& items, const QString& stored);
+    // [LanAccess]: every Allow= line of the section joined by commas, in file order. A value
+    // long enough to have been cut on reading ends in "…", so its last entry cannot be read.
+    static inline const QString AccessSection = QStringLiteral("LanAccess");
+    static inline const QString AllowKey = QStringLiteral("Allow");
+    static QString allowedPeersIn(const QString& iniPath);
+
     // The value the window's restore would build from the profile at iniPath: the same keys,
     // defaults and handling of values that are no number or not listed. The COM numbers are
     // taken as stored (0 when missing or unusable), not matched against the ports present.

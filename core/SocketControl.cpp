@@ -247,6 +247,12 @@ bool SocketControl::Accept(int requestID)
     return true;
 }
 
+QHostAddress SocketControl::RequestAddress(int requestID) const
+{
+    const PendingRequest request = pendingRequests().value(requestID);
+    return request.owner == this && request.socket ? request.socket->peerAddress() : QHostAddress();
+}
+
 bool SocketControl::SendData(const QString& text)
 {
     if (state != Connected || !socket) {

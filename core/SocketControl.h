@@ -85,6 +85,9 @@ public:
     // On a closed control: takes over the connection a listening control announced.
     // No ConnectEvent follows; the control is connected when this returns true.
     bool Accept(int requestID);
+    // The peer address of a request this control announced and no control has taken over yet;
+    // a null address when there is none.
+    QHostAddress RequestAddress(int requestID) const;
     // Queues the text as UTF-8; nothing is lost while connected, however large.
     bool SendData(const QString& text);
     // Queues the bytes as they are, with the same guarantees as SendData.

@@ -551,6 +551,7 @@ RelaySettings frmMain::CurrentSettings() const
         settings.relayHost = relayHost;
         settings.relayPort = relayPort;
     }
+    settings.allowedPeers = RelaySettings::allowedPeersIn(app.IniPath);
     return settings;
 }
 

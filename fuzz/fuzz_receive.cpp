@@ -7,7 +7,6 @@
 #include "core/LineReceiver.h"
 #include "core/PortTable.h"
 #include "core/RelayCore.h"
-#include "core/SerialDeviceFactory.h"
 #include "core/SerialPortControl.h"
 
 #include <QCoreApplication>
@@ -27,7 +26,8 @@ struct Relay {
     {
         ports.setDeviceLister([] { return QList<PortTable::Device>(); });
         ports.setEntry(1, port.path());
-        SerialDeviceFactory::setStandard([](const QString&) -> std::unique_ptr<SerialDevice> {
+        // The core's port controls exist already and keep the factory they were made with.
+        core.comSer()->setDeviceFactory([](const QString&) -> std::unique_ptr<SerialDevice> {
             return std::make_unique<FakeSerialDevice>();
         });
         core.comSer()->setCommPort(1);
@@ -60,6 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SerialPortControl* const port = relay->core.comSer();
     if (open != port->PortOpen())
         port->setPortOpen(open);
+    // A port that does not open would leave the writing side untried.
+    if (open != port->PortOpen())
+        std::abort();
 
     QString text = QString::fromUtf8(reinterpret_cast<const char*>(data + 2), qsizetype(size - 2));
     if (repeat && !text.isEmpty())
@@ -72,11 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const qsizetype length = qsizetype(seed % 700) + 1;
         relay->core.ReceiveText(text.mid(at, length));
         at += length;
+        // ReceiveText does not wait for the port as a socket's text does, and one short line
+        // writes up to 32767 bytes: what a chunk wrote leaves the fake device and is forgotten
+        // before the next, so an input of many such lines holds a few megabytes, not hundreds.
+        QCoreApplication::sendPostedEvents();
+        relay->port.takeWritten();
     }
     if (relay->core.ReceiveBuffer().size() > LineReceiver::MaxLineLength)
         std::abort();
 
-    // Let the fake device take what was written, and forget it so memory stays bounded.
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     relay->port.takeWritten();

@@ -80,8 +80,9 @@ private slots:
         TestCopy c({{1, a.path()}},
                    "[Settings]\nシリアルポート=1\n速度=110\nパリティ=Odd\nビット=x\n速度２=9601\n"
                    "DestType=3\nDestMode=2.5\nPort=12ab\nServerPort=-3\nServer0=peer\n"
-                   "HostID=someone\n");
+                   "HostID=someone\n[LanAccess]\nAllow=10.0.0.5\nallow=fd00::/8\n");
         QCOMPARE(c.w->CurrentSettings(), RelaySettings::fromProfile(c.app.IniPath));
+        QCOMPARE(c.w->CurrentSettings().allowedPeers, "10.0.0.5,fd00::/8");
     }
 
     // Pickers mark ports in use and the other side's, and number devices plugged in later.

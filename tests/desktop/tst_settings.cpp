@@ -78,6 +78,7 @@ private slots:
                  (QList<std::pair<QString, QString>>{{"Host", "relay.example"}, {"TLS", "1"}}));
         QCOMPARE(ProfileFile::readValue(profile.path, "LanAccess", "Allow", "-"), "10.0.0.5");
         DesktopRun again(profile.path);
+        QCOMPARE(again.w().CurrentSettings().allowedPeers, "10.0.0.5");
         again.expect(state + ";cmbDest=host-a|10.0.0.2|ホスト/host-b;optSerial=off;optServer=off");
         QVERIFY(
             again.control<QGroupBox>("frmClient")->isVisibleTo(again.control<QWidget>("frmLan")));
