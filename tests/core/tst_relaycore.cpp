@@ -3,7 +3,9 @@
 #include "TestRegistry.h"
 
 #include "FakeSerialPort.h"
+#include "core/LineSpeed.h"
 #include "core/QtSerialDevice.h"
+#include "core/RelaySettings.h"
 
 #include <QLockFile>
 #include <QTemporaryFile>
@@ -201,6 +203,67 @@ private slots:
             QTRY_VERIFY(holder.portsClosed());
             QVERIFY(c.start());
         }
+    }
+
+    // A port opens at every rate of the list and at a rate typed into the profile, and the end
+    // of a burst is still seen one character time later.
+    void portOpensAtItsRate_data()
+    {
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<int>("burstMs");
+        QTest::newRow("4800") << "4800" << 2; // 2.5 ms, half to even
+        QTest::newRow("57600") << "57600" << 1;
+        QTest::newRow("115200") << "115200" << 1;
+        QTest::newRow("230400") << "230400" << 1;
+        QTest::newRow("460800") << "460800" << 1;
+        QTest::newRow("921600") << "921600" << 1;
+        QTest::newRow("custom 250000") << "250000" << 1;
+    }
+    void portOpensAtItsRate()
+    {
+        QFETCH(QString, speed);
+        PtyPair pty;
+        FakeSerialPort fake(QStringLiteral("fake:rate"));
+        RelayCopy c({{1, pty.slavePath()}, {2, fake.path()}});
+        c.settings.source.speed = c.settings.destination.speed = speed;
+        QVERIFY(c.start());
+        QCOMPARE(LineSpeed::read(pty.masterFd()), speed.toLongLong());
+        QCOMPARE(fake.baudRate(), speed.toInt());
+        QTEST(c.core.tmrSer()->Interval(), "burstMs");
+        QVERIFY(pty.writeAll("at rate"));
+        QTRY_COMPARE(fake.written(), QByteArray("at rate"));
+    }
+
+    // A whole rate the list lacks comes back from the profile; anything else is not listed.
+    void customRateFromProfile_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("restored");
+        QTest::newRow("custom") << "250000"
+                                << "250000";
+        QTest::newRow("odd custom") << "74880"
+                                    << "74880";
+        QTest::newRow("listed") << "115200"
+                                << "115200";
+        QTest::newRow("zero") << "0"
+                              << "";
+        QTest::newRow("negative") << "-9600"
+                                  << "";
+        QTest::newRow("fraction") << "9600.5"
+                                  << "";
+        QTest::newRow("word") << "fast"
+                              << "";
+    }
+    void customRateFromProfile()
+    {
+        QFETCH(QString, stored);
+        QTemporaryFile ini;
+        QVERIFY(ini.open());
+        ini.write(QStringLiteral("[Settings]\n速度=%1\n速度２=%1\n").arg(stored).toUtf8());
+        ini.close();
+        const RelaySettings settings = RelaySettings::fromProfile(ini.fileName());
+        QTEST(settings.source.speed, "restored");
+        QTEST(settings.destination.speed, "restored");
     }
 
     // Bytes left in the device's read-ahead buffer until it was full must not stop the device
