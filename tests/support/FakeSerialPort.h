@@ -35,6 +35,8 @@ public:
 
     // Unplugs the device: an open device reports vanished, later opens fail with 8002.
     void vanish();
+    // Plugs it in again: opens work as before.
+    void plugIn() { present = true; }
     // The bit rate of the latest open or framing change.
     qint32 baudRate() const { return rate; }
 
