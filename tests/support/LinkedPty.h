@@ -2,27 +2,22 @@
 
 #include "PtyPair.h"
 
-#include <QString>
+#include <QFile>
 #include <QTemporaryDir>
 #include <memory>
 
-// A pseudo-terminal reached through a link of its own, as an adapter is through its by-id name:
-// unplugging ends the line, plugging in puts a new one behind the same link.
-class LinkedPty {
-public:
-    LinkedPty();
-
-    bool isValid() const { return !link.isEmpty(); }
-    // The path a port table maps.
-    QString path() const { return link; }
-    // The test's end of the line now behind the link.
-    PtyPair& line() { return *pty; }
-    void unplug() { pty->closeMaster(); }
-    // A new line behind the same link; false when it cannot be made.
-    bool plugIn();
-
-private:
+// A pseudo-terminal behind a link of its own, as an adapter behind its by-id name: closing the
+// line's master unplugs it, plugIn() puts a new line behind the same link.
+struct LinkedPty {
     QTemporaryDir dir;
-    QString link;
-    std::unique_ptr<PtyPair> pty;
+    QString path = dir.filePath("adapter");
+    std::unique_ptr<PtyPair> line;
+
+    LinkedPty() { plugIn(); }
+    bool plugIn()
+    {
+        line = std::make_unique<PtyPair>();
+        QFile::remove(path);
+        return line->isValid() && QFile::link(line->slavePath(), path);
+    }
 };
