@@ -245,6 +245,10 @@ void LanLink::wsocLan_DataArrival()
 
 bool LanLink::sourceHasRoom() const
 {
+    // While the source port's device is away, what the peer sends stays in the socket: TCP holds
+    // the peer back, and the lines reach the port once it is open again.
+    if (core.sourceAway)
+        return false;
     const SerialDevice* port = core.serial->device();
     return !port || port->bytesToWrite() <= RelayCore::QueueLimit;
 }
@@ -264,7 +268,7 @@ void LanLink::checkRoomSoon()
 {
     // The port's send event comes only once its queue is empty, and refilling from empty leaves
     // the port idle while the text is decoded: taking resumes once the queue is down to half.
-    if (roomCheckScheduled || !ReceiveHeld())
+    if (roomCheckScheduled || !ReceiveHeld() || core.sourceAway)
         return;
     roomCheckScheduled = true;
     QTimer::singleShot(RoomCheckMs, &core, [this] {
@@ -294,6 +298,8 @@ void LanLink::take(const QString& text, SocketControl* socket)
 
 void LanLink::ResumeReceiving()
 {
+    if (core.sourceAway)
+        return;
     if (!unread.isEmpty()) {
         take(std::exchange(unread, QString()), nullptr);
         if (!unread.isEmpty())

@@ -1,6 +1,7 @@
 #include "core/QtSerialDevice.h"
 
 #include "core/ComError.h"
+#include "core/LineSpeed.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -199,11 +200,17 @@ bool QtSerialDevice::applyFraming(const SerialFraming& framing)
     const bool paritySet = port.setParity(parity);
     const bool stopSet = port.setStopBits(stop);
     const bool flowSet = port.setFlowControl(QSerialPort::NoFlowControl);
+    // A driver that cannot make the rate quietly picks another (often 9600) and still reports
+    // success: the rate the kernel now holds must be the one asked for, within the 3 % an
+    // asynchronous line tolerates.
+    const qint64 actual = LineSpeed::read(port.handle());
+    const qint64 wanted = framing.baudRate;
+    const bool speedHeld = actual > 0 && qAbs(actual - wanted) * 100 <= wanted * 3;
     // A pseudo-terminal has no line to frame: the kernel keeps it at 8 bits without parity
-    // and QSerialPort calls that a failure, yet every byte passes unchanged.
+    // and QSerialPort calls that a failure, yet every byte passes unchanged. It keeps any rate.
     if (pseudoTerminal)
-        return true;
-    return speedSet && bitsSet && paritySet && stopSet && flowSet;
+        return speedHeld;
+    return speedSet && speedHeld && bitsSet && paritySet && stopSet && flowSet;
 }
 
 void QtSerialDevice::close()

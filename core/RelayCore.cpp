@@ -45,6 +45,8 @@ RelayCore::RelayCore(const PortTable& ports, QObject* parent)
     drainLimit.setSingleShot(true);
     drainLimit.setInterval(DrainMs);
     connect(&drainLimit, &QTimer::timeout, this, [this] { finishDrain(); });
+    reopenPoll.setInterval(ReopenPollMs);
+    connect(&reopenPoll, &QTimer::timeout, this, &RelayCore::reopenAway);
 
     connect(serial, &SerialPortControl::OnComm, this, &RelayCore::comSer_OnComm);
     connect(serial, &SerialPortControl::Vanished, this, &RelayCore::comSer_Vanished);
@@ -77,6 +79,12 @@ QString RelayCore::ErrorText(const QString& prefix, const ComError& error)
 QString RelayCore::DiscardedText(qint64 count)
 {
     return QStringLiteral("未送信の %1 バイトを破棄しました。").arg(count);
+}
+
+QString RelayCore::ReopenedText(bool source, int comPort)
+{
+    return QStringLiteral("%1シリアルポート COM%2 を開き直しました。")
+        .arg(source ? QString() : QStringLiteral("転送先"), QString::number(comPort));
 }
 
 void RelayCore::showStatus(const QString& text)
@@ -117,6 +125,7 @@ bool RelayCore::StartRelay(const RelaySettings& settings)
     if (serial->lastError().isError())
         return refuse(sourceErrorPrefix, serial);
 
+    sourceInputs = {serial->CTSHolding(), serial->DSRHolding()};
     burstTimer->setInterval(CharacterTime::timerInterval(current.source.speed, current.source.bits,
                                                          current.source.stopBits));
 
@@ -131,6 +140,7 @@ bool RelayCore::StartRelay(const RelaySettings& settings)
         openPort(destinationPort, current.destination);
         if (destinationPort->lastError().isError())
             return refuse(destinationErrorPrefix, destinationPort);
+        destinationInputs = {destinationPort->CTSHolding(), destinationPort->DSRHolding()};
         break;
     case DestinationKind::Lan:
         // Only a copy that others connect to chooses whom it serves.
@@ -179,6 +189,8 @@ bool RelayCore::prepareRelayHost()
 void RelayCore::StopRelay()
 {
     sourceHeld = destinationHeld = false;
+    reopenPoll.stop();
+    sourceAway = destinationAway = false;
     // The burst in progress ends with the relay: no tick may come after the ports are closed.
     if (burstTimer->Enabled()) {
         burstTimer->setEnabled(false);
@@ -244,19 +256,9 @@ void RelayCore::comSer_OnComm()
         drainEvent(serial);
         return;
     }
-    // The source's CTS drives RTS and its DSR drives DTR wherever its bytes go.
-    const auto crossed = [this](int signal, bool on) {
-        if (current.kind == DestinationKind::Lan) {
-            lan.SendControl(signal, on);
-            return;
-        }
-        SerialPortControl* const out =
-            current.kind == DestinationKind::Serial ? destinationPort : serial;
-        driveLine(out, signal == 1 ? ModemLine::RTS : ModemLine::DTR, on);
-    };
     switch (serial->CommEvent()) {
     case SerialPortControl::EventReceive:
-        if (sourceHeld || DestinationQueue() > QueueLimit) {
+        if (sourceHeld || destinationAway || DestinationQueue() > QueueLimit) {
             sourceHeld = true;
             checkHeldSoon();
         } else {
@@ -270,12 +272,10 @@ void RelayCore::comSer_OnComm()
         lan.ResumeReceiving();
         break;
     case SerialPortControl::EventCts:
-        emit modemLineChanged(RelayPort::Source, ModemLine::CTS, serial->CTSHolding());
-        crossed(1, serial->CTSHolding());
+        sourceLineChanged(1, serial->CTSHolding());
         break;
     case SerialPortControl::EventDsr:
-        emit modemLineChanged(RelayPort::Source, ModemLine::DSR, serial->DSRHolding());
-        crossed(2, serial->DSRHolding());
+        sourceLineChanged(2, serial->DSRHolding());
         break;
     default:
         break;
@@ -290,7 +290,7 @@ void RelayCore::comDest_OnComm()
     }
     switch (destinationPort->CommEvent()) {
     case SerialPortControl::EventReceive:
-        if (destinationHeld || queuedOn(serial) > QueueLimit) {
+        if (destinationHeld || sourceAway || queuedOn(serial) > QueueLimit) {
             destinationHeld = true;
             checkHeldSoon();
         } else {
@@ -301,18 +301,36 @@ void RelayCore::comDest_OnComm()
         resumeHeld();
         break;
     case SerialPortControl::EventCts:
-        emit modemLineChanged(RelayPort::Destination, ModemLine::CTS,
-                              destinationPort->CTSHolding());
-        driveLine(serial, ModemLine::RTS, destinationPort->CTSHolding());
+        destinationLineChanged(1, destinationPort->CTSHolding());
         break;
     case SerialPortControl::EventDsr:
-        emit modemLineChanged(RelayPort::Destination, ModemLine::DSR,
-                              destinationPort->DSRHolding());
-        driveLine(serial, ModemLine::DTR, destinationPort->DSRHolding());
+        destinationLineChanged(2, destinationPort->DSRHolding());
         break;
     default:
         break;
     }
+}
+
+void RelayCore::sourceLineChanged(int signal, bool on)
+{
+    sourceInputs[signal - 1] = on;
+    emit modemLineChanged(RelayPort::Source, signal == 1 ? ModemLine::CTS : ModemLine::DSR, on);
+    // The source's CTS drives RTS and its DSR drives DTR wherever its bytes go.
+    if (current.kind == DestinationKind::Lan) {
+        lan.SendControl(signal, on);
+        return;
+    }
+    SerialPortControl* const out =
+        current.kind == DestinationKind::Serial ? destinationPort : serial;
+    driveLine(out, signal == 1 ? ModemLine::RTS : ModemLine::DTR, on);
+}
+
+void RelayCore::destinationLineChanged(int signal, bool on)
+{
+    destinationInputs[signal - 1] = on;
+    emit modemLineChanged(RelayPort::Destination, signal == 1 ? ModemLine::CTS : ModemLine::DSR,
+                          on);
+    driveLine(serial, signal == 1 ? ModemLine::RTS : ModemLine::DTR, on);
 }
 
 void RelayCore::driveLine(SerialPortControl* port, ModemLine line, bool on)
@@ -388,12 +406,13 @@ void RelayCore::checkHeldSoon()
 
 void RelayCore::resumeHeld()
 {
-    if (sourceHeld && DestinationQueue() <= QueueLimit / 2) {
+    // Nothing is taken for a port that is away: it waits where it is until the port is back.
+    if (sourceHeld && !destinationAway && DestinationQueue() <= QueueLimit / 2) {
         sourceHeld = false;
         if (serial->PortOpen() && serial->device()->bytesAvailable() > 0)
             takeSource();
     }
-    if (destinationHeld && queuedOn(serial) <= QueueLimit / 2) {
+    if (destinationHeld && !sourceAway && queuedOn(serial) <= QueueLimit / 2) {
         destinationHeld = false;
         if (destinationPort->PortOpen() && destinationPort->device()->bytesAvailable() > 0)
             takeDestination();
@@ -403,17 +422,69 @@ void RelayCore::resumeHeld()
 
 void RelayCore::comSer_Vanished()
 {
+    sourceAway = running;
     drainEvent(nullptr);
     resumeHeld();
     lan.ResumeReceiving();
     showStatus(ErrorText(sourceErrorPrefix, serial->lastError()));
+    if (sourceAway)
+        reopenPoll.start();
 }
 
 void RelayCore::comDest_Vanished()
 {
+    destinationAway = running;
     drainEvent(nullptr);
     resumeHeld();
     showStatus(ErrorText(destinationErrorPrefix, destinationPort->lastError()));
+    if (destinationAway)
+        reopenPoll.start();
+}
+
+bool RelayCore::reopen(SerialPortControl* port, const RelaySettings::Side& side)
+{
+    // RTS and DTR were kept by the control while it was closed and are set again at the open.
+    port->clearError();
+    openPort(port, side);
+    const bool open = port->PortOpen();
+    port->clearError();
+    if (open)
+        showStatus(ReopenedText(port == serial, side.comPort));
+    return open;
+}
+
+void RelayCore::reopenAway()
+{
+    if (!running) {
+        reopenPoll.stop();
+        return;
+    }
+    // A missing device, one still held by another program or not yet readable is simply
+    // tried again at the next tick. Input lines that differ from before the loss count as
+    // changes, so the other side follows the device as it is now.
+    if (sourceAway && reopen(serial, current.source)) {
+        sourceAway = false;
+        const std::array<bool, 2> before = sourceInputs;
+        const std::array<bool, 2> now = {serial->CTSHolding(), serial->DSRHolding()};
+        for (int signal : {1, 2})
+            if (before[signal - 1] != now[signal - 1])
+                sourceLineChanged(signal, now[signal - 1]);
+    }
+    if (destinationAway && current.kind == DestinationKind::Serial &&
+        reopen(destinationPort, current.destination)) {
+        destinationAway = false;
+        const std::array<bool, 2> before = destinationInputs;
+        const std::array<bool, 2> now = {destinationPort->CTSHolding(),
+                                         destinationPort->DSRHolding()};
+        for (int signal : {1, 2})
+            if (before[signal - 1] != now[signal - 1])
+                destinationLineChanged(signal, now[signal - 1]);
+    }
+    if (sourceAway || destinationAway)
+        return;
+    reopenPoll.stop();
+    resumeHeld();
+    lan.ResumeReceiving();
 }
 
 void RelayCore::ForwardSerialData(const QByteArray& bytes)

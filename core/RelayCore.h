@@ -31,6 +31,8 @@ public:
     static constexpr int QueueCheckMs = 10;
     // How long a stop lets the ports send what is queued before closing them.
     static constexpr int DrainMs = 1000;
+    // How often a running relay tries again to open a port whose device went away.
+    static constexpr int ReopenPollMs = 250;
 
     // Ports are opened by COM number through ports, which must outlive the core.
     explicit RelayCore(const PortTable& ports, QObject* parent = nullptr);
@@ -65,9 +67,13 @@ public:
 
     void comSer_OnComm();
     void comDest_OnComm();
-    // A relay port's device went away; the port is closed already.
+    // A relay port's device went away; the port is closed already. A running relay holds what
+    // would go out of it and tries to open it again every ReopenPollMs until it is back.
     void comSer_Vanished();
     void comDest_Vanished();
+    // True while the relay waits for the source (or destination) port's device to come back.
+    bool SourceAway() const { return sourceAway; }
+    bool DestinationAway() const { return destinationAway; }
     void ForwardSerialData(const QByteArray& bytes);
     // The end of a burst on the source port: the collected bytes leave.
     void tmrSer_Timer();
@@ -89,6 +95,8 @@ public:
     static QString ErrorText(const QString& prefix, const ComError& error);
     // The status text for bytes a stop could not send.
     static QString DiscardedText(qint64 count);
+    // The status text for a port opened again after its device came back ("COM3").
+    static QString ReopenedText(bool source, int comPort);
 
     // Source bytes waiting for the next DATA line, and their count.
     std::array<uint8_t, 256> SendBuffer{};
@@ -138,6 +146,13 @@ private:
     void drainEvent(const SerialPortControl* port);
     // Closes both ports, saying how many queued bytes went with them.
     void finishDrain();
+    // One try at opening each port that went away; the watch ends once none is away.
+    void reopenAway();
+    // Opens port again as the start did; true when it is open.
+    bool reopen(SerialPortControl* port, const RelaySettings::Side& side);
+    // A CTS (signal 1) or DSR (signal 2) change of a relay port, crossed to the other side.
+    void sourceLineChanged(int signal, bool on);
+    void destinationLineChanged(int signal, bool on);
 
     RelaySettings current;
     bool running = false;
@@ -148,6 +163,12 @@ private:
     // Set while a stopped relay's ports still send what was queued, until drainLimit fires.
     bool draining = false;
     QTimer drainLimit;
+    bool sourceAway = false;
+    bool destinationAway = false;
+    QTimer reopenPoll;
+    // CTS and DSR of each port as last seen, to tell what changed while a port was away.
+    std::array<bool, 2> sourceInputs{};
+    std::array<bool, 2> destinationInputs{};
 
     SerialPortControl* serial;
     SerialPortControl* destinationPort;

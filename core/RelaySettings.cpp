@@ -25,11 +25,44 @@ QString RelaySettings::Side::framingText() const
 const QStringList& RelaySettings::speedItems()
 {
     static const QStringList items = {
-        QStringLiteral("110"),   QStringLiteral("300"),   QStringLiteral("600"),
-        QStringLiteral("1200"),  QStringLiteral("2400"),  QStringLiteral("9600"),
-        QStringLiteral("14400"), QStringLiteral("19200"), QStringLiteral("28800"),
-        QStringLiteral("38400"), QStringLiteral("56000"), QStringLiteral("128000"),
-        QStringLiteral("256000")};
+        QStringLiteral("110"),    QStringLiteral("300"),    QStringLiteral("600"),
+        QStringLiteral("1200"),   QStringLiteral("2400"),   QStringLiteral("4800"),
+        QStringLiteral("9600"),   QStringLiteral("14400"),  QStringLiteral("19200"),
+        QStringLiteral("28800"),  QStringLiteral("38400"),  QStringLiteral("56000"),
+        QStringLiteral("57600"),  QStringLiteral("115200"), QStringLiteral("128000"),
+        QStringLiteral("230400"), QStringLiteral("256000"), QStringLiteral("460800"),
+        QStringLiteral("921600")};
+    return items;
+}
+
+bool RelaySettings::isWholeRate(const QString& text)
+{
+    // Plain decimal digits only, as an item text would read: no sign, blank or leading zero.
+    if (text.isEmpty() || text.size() > 10 || text.front() == QLatin1Char('0'))
+        return false;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    return text.toLongLong() <= int32Max;
+}
+
+int RelaySettings::speedInsertIndex(const QStringList& items, const QString& stored)
+{
+    if (!isWholeRate(stored) || itemIndex(items, stored) >= 0)
+        return -1;
+    const qint64 rate = stored.toLongLong();
+    int at = 0;
+    while (at < items.size() && items.at(at).toLongLong() < rate)
+        ++at;
+    return at;
+}
+
+QStringList RelaySettings::speedItemsWith(const QString& stored)
+{
+    QStringList items = speedItems();
+    const int at = speedInsertIndex(items, stored);
+    if (at >= 0)
+        items.insert(at, stored);
     return items;
 }
 
@@ -130,7 +163,8 @@ RelaySettings RelaySettings::fromProfile(const QString& iniPath)
         Side s;
         // No stored port reads as no picker selection: COM number 0.
         s.comPort = int(std::max<qint64>(0, number(PortKey + suffix, -1, int16Min, int16Max)));
-        s.speed = listedText(speedItems(), text(SpeedKey + suffix, DefaultSpeed));
+        const QString speed = text(SpeedKey + suffix, DefaultSpeed);
+        s.speed = listedText(speedItemsWith(speed), speed);
         s.parity = listedText(parityItems(), text(ParityKey + suffix, DefaultParity));
         s.bits = listedText(bitsItems(), text(BitsKey + suffix, DefaultBits));
         s.stopBits = listedText(stopBitsItems(), text(StopBitsKey + suffix, DefaultStopBits));

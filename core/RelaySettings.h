@@ -67,6 +67,13 @@ public:
     static const QStringList& parityItems();
     static const QStringList& bitsItems();
     static const QStringList& stopBitsItems();
+    // A speed text naming a whole rate above 0 that fits 32 bits, in plain digits ("250000").
+    static bool isWholeRate(const QString& text);
+    // Where a stored whole rate that items lack goes to keep them ascending; -1 when the text is
+    // listed already or names no whole rate.
+    static int speedInsertIndex(const QStringList& items, const QString& stored);
+    // The speed items, with a stored rate they lack added in its place.
+    static QStringList speedItemsWith(const QString& stored);
 
     // "<speed>,<first letter of parity>,<bits>,<stop bits>".
     static QString framingText(const QString& speed, const QString& parity, const QString& bits,

@@ -83,8 +83,13 @@ void restoreSide(const Reader& read, const Side& side)
     // Without a match the picker keeps what the port listing left.
     if (found >= 0)
         side.port->setCurrentIndex(found);
-    restoreItem(side.speed,
-                read.text(RelaySettings::SpeedKey + side.suffix, RelaySettings::DefaultSpeed));
+    // A rate the list lacks (typed into the profile) becomes one more item, so it comes back.
+    const QString speed =
+        read.text(RelaySettings::SpeedKey + side.suffix, RelaySettings::DefaultSpeed);
+    const int at = RelaySettings::speedInsertIndex(itemsOf(side.speed), speed);
+    if (at >= 0)
+        side.speed->insertItem(at, speed);
+    restoreItem(side.speed, speed);
     restoreItem(side.parity,
                 read.text(RelaySettings::ParityKey + side.suffix, RelaySettings::DefaultParity));
     restoreItem(side.bits,

@@ -3,7 +3,6 @@
 #include "core/LanLink.h"
 #include "core/LogLine.h"
 #include "core/RelaySettings.h"
-#include "core/SerialPortControl.h"
 #include "core/SocketControl.h"
 
 #include <QFile>
@@ -15,9 +14,6 @@ HeadlessRelay::HeadlessRelay(QObject* parent) : QObject(parent), core(ports)
     ports.setDeviceLister([] { return QList<PortTable::Device>(); });
     statusLog = connect(&core, &RelayCore::statusChanged, this, &LogLine::write);
     connect(&core, &RelayCore::lanLampChanged, this, &HeadlessRelay::lanLamp);
-    // The core says why first (its handlers were connected before these).
-    connect(core.comSer(), &SerialPortControl::Vanished, this, &HeadlessRelay::portVanished);
-    connect(core.comDest(), &SerialPortControl::Vanished, this, &HeadlessRelay::portVanished);
 }
 
 QString HeadlessRelay::unmappedText(int comPort, const QString& side, const QString& key) const
@@ -82,18 +78,6 @@ void HeadlessRelay::stop(const QString& reason)
     core.StopAndWait();
     LogLine::write(QStringLiteral("stopped"));
     emit finished(0);
-}
-
-void HeadlessRelay::portVanished()
-{
-    if (stopping || !core.RelayRunning())
-        return;
-    // Nothing reopens the port here: ending with a failure lets a service manager start the
-    // relay again, which takes the device once it is back.
-    stopping = true;
-    core.StopAndWait();
-    LogLine::write(QStringLiteral("stopped: a port went away"));
-    emit finished(StartFailed);
 }
 
 void HeadlessRelay::lanLamp(bool on)

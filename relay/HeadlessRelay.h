@@ -7,7 +7,7 @@
 #include <QString>
 
 // Runs one relay from a profile file without a window, writing every status text to standard
-// error, until it is told to stop or one of its ports goes away.
+// error, until it is told to stop. A port that goes away is opened again once it is back.
 class HeadlessRelay : public QObject {
     Q_OBJECT
 public:
@@ -32,7 +32,6 @@ signals:
 private:
     // The reason a side's port cannot be used, or nothing when its number is mapped.
     QString unmappedText(int comPort, const QString& side, const QString& key) const;
-    void portVanished();
     void lanLamp(bool on);
 
     QString profile;

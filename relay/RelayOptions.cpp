@@ -42,9 +42,11 @@ RelayOptions RelayOptions::parse(const QStringList& arguments)
                 "COM1=/dev/ttyUSB0) are used; the profile is never written.\n"
                 "Status texts go to standard error, each after a UTC time. SIGTERM or SIGINT "
                 "stops the relay as the run button does and ends with exit code 0.\n"
+                "A port that goes away while the relay runs is opened again, with the same "
+                "settings, as soon as its device is back; the relay keeps running meanwhile.\n"
                 "Exit code 1: the relay could not start (a port missing or in use, the "
-                "listening port taken) or a port went away while it ran; 2: the profile cannot "
-                "be read or names a port it does not map, or a wrong command line.\n");
+                "listening port taken); 2: the profile cannot be read or names a port it does "
+                "not map, or a wrong command line.\n");
         return options;
     }
     if (parser.isSet(version)) {

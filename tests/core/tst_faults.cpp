@@ -1,6 +1,7 @@
 #include "HeldPort.h"
 #include "HostClient.h"
 #include "HostProcess.h"
+#include "LinkedPty.h"
 #include "PtyPair.h"
 #include "RelayCopy.h"
 #include "TestRegistry.h"
@@ -8,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
@@ -88,9 +90,7 @@ private slots:
         QVERIFY(c.start());
         QVERIFY(pty[1]->writeAll(sample(256 * 1024, 1)));
         QVERIFY(pty[2]->readCount(4096).size() >= 4096); // the stream flows
-        pty[victim]->closeMaster();
-        if (victim == 2) // the source goes on receiving, with nowhere to send
-            QVERIFY(pty[1]->writeAll(sample(4096, 2)));
+        pty[victim]->closeMaster(); // the other side now waits for it to come back
         QFETCH(QString, status);
         QVERIFY(settled(c, status));
         QVERIFY(c.core.RelayRunning()); // until the user stops it
@@ -106,6 +106,71 @@ private slots:
         const QByteArray again = sample(8192, 3);
         QVERIFY(pty[1]->writeAll(again));
         QCOMPARE(pty[2]->readCount(again.size()), again);
+    }
+
+    // A source adapter unplugged and plugged in again behind its link while a LAN relay runs:
+    // the link stays up, what the peer sent meanwhile arrives once, then bytes flow both ways.
+    void sourceComesBackBehindItsLink()
+    {
+        LinkedPty adapter;
+        PtyPair b;
+        RelayCopy server({{1, b.slavePath()}}, DestinationKind::Lan, LanRole::Server);
+        QVERIFY(adapter.line && server.start());
+        RelayCopy me({{1, adapter.path}}, DestinationKind::Lan, LanRole::Client);
+        me.settings.peerPort = server.listeningPort();
+        QVERIFY(me.start());
+        QTRY_VERIFY_WITH_TIMEOUT(me.lanLamp && server.lanLamp, Patience);
+        const QSignalSpy links(&me.core, &RelayCore::linkChanged);
+        QVERIFY(adapter.line->writeAll("before"));
+        QCOMPARE(b.readCount(6), QByteArray("before"));
+        adapter.line->closeMaster();
+        QVERIFY(settled(me, "シリアルポートエラー " + vanished));
+        QVERIFY(b.writeAll("while away") && adapter.plugIn());
+        QTRY_COMPARE_WITH_TIMEOUT(me.status, "シリアルポート COM1 を開き直しました。", Patience);
+        QCOMPARE(adapter.line->readCount(10), QByteArray("while away"));
+        QVERIFY(adapter.line->writeAll("after"));
+        QCOMPARE(b.readCount(5), QByteArray("after"));
+        QVERIFY(links.isEmpty() && me.lanLamp && server.lanLamp);
+    }
+
+    // A port back from an unplug, once no other program holds it, gets its RTS and DTR as they
+    // were and what the other side received meanwhile; a stop ends the wait for it.
+    void portComesBackWithItsLines_data()
+    {
+        QTest::addColumn<bool>("source");
+        QTest::newRow("source") << true;
+        QTest::newRow("destination") << false;
+    }
+    void portComesBackWithItsLines()
+    {
+        QFETCH(bool, source);
+        FakeSerialPort one("fake:replug1"), two("fake:replug2");
+        FakeSerialPort& gone = source ? one : two;
+        FakeSerialPort& other = source ? two : one;
+        RelayCopy c({{1, one.path()}, {2, two.path()}});
+        QVERIFY(c.start());
+        other.setCts(true);
+        other.setDsr(true);
+        other.setDsr(false); // RTS on, DTR off against its default
+        QTRY_VERIFY(gone.rts() && !gone.dtr());
+        gone.vanish();
+        QTRY_VERIFY(c.status.startsWith(source ? "シリアルポートエラー " : "転送先"));
+        QVERIFY(other.pushBytes("kept"));
+        gone.setOpenError(8005);
+        gone.plugIn();
+        QTest::qWait(2 * RelayCore::ReopenPollMs);
+        QVERIFY(!gone.isOpen());
+        gone.setOpenError(0);
+        QTRY_COMPARE(c.status, QString(source ? "" : "転送先") + "シリアルポート COM" +
+                                   (source ? "1" : "2") + " を開き直しました。");
+        QVERIFY(gone.rts() && !gone.dtr());
+        QTRY_COMPARE(gone.written(), QByteArray("kept"));
+        gone.vanish();
+        QTRY_VERIFY(!gone.isOpen());
+        c.core.StopRelay();
+        gone.plugIn();
+        QTest::qWait(2 * RelayCore::ReopenPollMs);
+        QVERIFY(!gone.isOpen());
     }
 
     // The peer copy disappears at once, as a killed process would: its sockets are aborted

@@ -3,7 +3,9 @@
 #include "TestRegistry.h"
 
 #include "FakeSerialPort.h"
+#include "core/LineSpeed.h"
 #include "core/QtSerialDevice.h"
+#include "core/RelaySettings.h"
 
 #include <QLockFile>
 #include <QTemporaryFile>
@@ -201,6 +203,36 @@ private slots:
             QTRY_VERIFY(holder.portsClosed());
             QVERIFY(c.start());
         }
+    }
+
+    // The profile's rate, listed or typed in by hand, opens both ports at it, and a burst still
+    // ends one character time later.
+    void portOpensAtTheProfilesRate_data()
+    {
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<int>("burstMs");
+        for (const char* listed : {"57600", "115200", "230400", "460800", "921600"})
+            QTest::newRow(listed) << listed << 1;
+        QTest::newRow("4800") << "4800" << 2; // 2.5 ms, half to even
+        QTest::newRow("typed in") << "250000" << 1;
+    }
+    void portOpensAtTheProfilesRate()
+    {
+        QFETCH(QString, speed);
+        QTemporaryFile ini;
+        QVERIFY(ini.open() &&
+                ini.write(("[Settings]\n速度=" + speed + "\n速度２=" + speed).toUtf8()));
+        ini.close();
+        PtyPair pty;
+        FakeSerialPort fake("fake:rate");
+        RelayCopy c({{1, pty.slavePath()}, {2, fake.path()}});
+        const RelaySettings read = RelaySettings::fromProfile(ini.fileName());
+        c.settings.source.speed = read.source.speed;
+        c.settings.destination.speed = read.destination.speed;
+        QVERIFY(c.start());
+        QCOMPARE(LineSpeed::read(pty.masterFd()), speed.toLongLong());
+        QCOMPARE(fake.baudRate(), speed.toInt());
+        QTEST(c.core.tmrSer()->Interval(), "burstMs");
     }
 
     // Bytes left in the device's read-ahead buffer until it was full must not stop the device

@@ -57,6 +57,25 @@ QByteArray hashOf(const QString& path)
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
+    // A whole rate typed into the profile is added once, in its place, and stored back; a rate
+    // that is no whole number is not.
+    void typedInSpeed()
+    {
+        Profile profile;
+        profile.write("速度=250000\n速度２=-9600\n");
+        for (int run = 0; run < 2; ++run) {
+            DesktopRun window(profile.path);
+            const auto* speed = window.control<QComboBox>("cmbBPS");
+            QCOMPARE(speed->count(), 20);
+            QCOMPARE(speed->itemText(15) + speed->itemText(16) + speed->itemText(17),
+                     "230400250000256000");
+            QCOMPARE(window.control<QComboBox>("cmbBPS2")->count(), 19);
+            window.expect("cmbBPS=250000;cmbBPS2=<none>");
+            window.w().close();
+            profile.expect("速度=250000");
+        }
+    }
+
     void roundTrip()
     {
         Profile profile;

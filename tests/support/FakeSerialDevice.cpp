@@ -2,7 +2,7 @@
 
 #include "core/ComError.h"
 
-int FakeSerialDevice::open(const QString& path, const SerialFraming&)
+int FakeSerialDevice::open(const QString& path, const SerialFraming& framing)
 {
     FakeSerialPort* target = FakeSerialPort::find(path);
     if (port)
@@ -15,6 +15,7 @@ int FakeSerialDevice::open(const QString& path, const SerialFraming&)
         return ComError::PortAlreadyOpen;
     port = target;
     port->device = this;
+    port->rate = framing.baudRate;
     ++generation;
     input.clear();
     output.clear();

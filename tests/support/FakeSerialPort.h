@@ -35,6 +35,10 @@ public:
 
     // Unplugs the device: an open device reports vanished, later opens fail with 8002.
     void vanish();
+    // Plugs it in again: opens work as before.
+    void plugIn() { present = true; }
+    // The bit rate of the latest open or framing change.
+    qint32 baudRate() const { return rate; }
 
 private:
     friend class FakeSerialDevice;
@@ -43,6 +47,7 @@ private:
     FakeSerialDevice* device = nullptr;
     QByteArray sent;
     int openError = 0;
+    qint32 rate = 0;
     bool outputHeld = false;
     bool present = true;
     bool ctsOn = false;
