@@ -4,6 +4,8 @@
 #include "host/RelayHostLog.h"
 #include "host/RelayHostProtocol.h"
 
+#include "core/PeerWatch.h"
+
 #include <QTcpSocket>
 
 namespace {
@@ -79,6 +81,9 @@ void RelayHostService::acceptPending()
         connect(socket, &QTcpSocket::errorOccurred, client, [this, client] {
             if (client->socket()->state() == QAbstractSocket::UnconnectedState)
                 forget(client);
+        });
+        connect(client->watch(), &PeerWatch::peerLost, client, [this, client] {
+            drop(client, QStringLiteral("no answer for %1 s").arg(PeerWatch::SilentMs / 1000));
         });
         RelayHostLog::write(
             QStringLiteral("connect %1 (%2 open)").arg(describe(client)).arg(clients.size()));
