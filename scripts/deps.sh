@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   fonts-ipafont-gothic
   xvfb xauth socat
+  iproute2 nftables
   openbox x11-utils xdotool wmctrl imagemagick
   fp-utils libchm-dev
   clang libclang-rt-14-dev
