@@ -1,5 +1,7 @@
 #include "core/SocketControl.h"
 
+#include "core/PeerWatch.h"
+
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QHash>
@@ -228,6 +230,7 @@ bool SocketControl::Accept(int requestID)
     attach(connection);
     startReceiving();
     connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    watchPeer();
     notePeer();
     state = Connected;
 
@@ -418,6 +421,17 @@ void SocketControl::startReceiving()
     received.clear();
     decoder = QStringDecoder(QStringDecoder::Utf8);
     peerKnown = false;
+    peerDead = false;
+}
+
+void SocketControl::watchPeer()
+{
+    auto* watch = new PeerWatch(socket);
+    // A dead peer ends the connection the way a peer that closes it does.
+    connect(watch, &PeerWatch::peerLost, this, [this] {
+        peerDead = true;
+        onDisconnected();
+    });
 }
 
 void SocketControl::releaseSocket()
@@ -429,7 +443,7 @@ void SocketControl::releaseSocket()
         return;
     disconnect(connection, nullptr, this, nullptr);
     connection->setParent(nullptr);
-    if (connection->state() == QAbstractSocket::ConnectedState) {
+    if (connection->state() == QAbstractSocket::ConnectedState && !peerDead) {
         // Let queued data reach the peer; the socket removes itself once it is done.
         connect(connection, &QAbstractSocket::disconnected, connection, &QObject::deleteLater);
         QTimer::singleShot(LingerMs, connection, [connection] {
@@ -501,6 +515,7 @@ void SocketControl::onConnected()
         if (!socket || (state != ResolvingHost && state != HostResolved && state != Connecting))
             return;
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        watchPeer();
         notePeer();
         // A connection we made keeps the host as it was given, not the address it resolved to.
         peerHost = remoteHost;
@@ -523,6 +538,7 @@ void SocketControl::onEncrypted()
         }
         handshaking = false;
         secure->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        watchPeer();
         notePeer();
         peerHost = remoteHost;
         state = Connected;

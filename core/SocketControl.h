@@ -137,6 +137,8 @@ private:
     void onReadyRead();
     void onDisconnected();
     void onSocketError(QAbstractSocket::SocketError socketError);
+    // Starts watching the connected socket for a peer that has vanished without closing.
+    void watchPeer();
     void socketFailed(QAbstractSocket::SocketError socketError, int during, const QString& message);
     // Hands as much of bytes to the kernel as it takes now; the count taken, or -1 when the
     // socket holds queued data or the kernel refused with an error (the caller then queues).
@@ -160,6 +162,8 @@ private:
     QPointer<QTcpServer> server;
     QPointer<QTcpSocket> socket;
     bool peerKnown = false;
+    // The peer went silent for good: nothing queued for it is worth waiting for.
+    bool peerDead = false;
     QString peerHost;
     int peerPort = 0;
     int boundPort = 0;

@@ -2,28 +2,11 @@
 
 #include "host/RelayHostProtocol.h"
 
+#include "core/PeerWatch.h"
+
 #include <QTcpSocket>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 namespace {
-
-// Finds a vanished peer (cable pulled, machine off, network down) within about 40 seconds of
-// silence, so that its connection does not linger in its group and in the list.
-void keepAlive(QTcpSocket* socket)
-{
-    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    const qintptr fd = socket->socketDescriptor();
-    if (fd < 0)
-        return;
-    const int idle = 20;
-    const int interval = 5;
-    const int probes = 4;
-    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    ::setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-}
 
 QString peerText(const QTcpSocket* socket)
 {
@@ -44,5 +27,7 @@ RelayHostClient::RelayHostClient(QTcpSocket* socket, quint64 number, qint64 conn
 {
     tcp->setParent(this);
     tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    keepAlive(tcp);
+    // A vanished peer is found within about half a minute, so that its connection does not
+    // linger in its group and in the list.
+    peerWatch = new PeerWatch(tcp);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+class PeerWatch;
 class QTcpSocket;
 
 // One connection to the relay host service: its socket, its login and the line being received.
@@ -23,6 +24,8 @@ public:
                     QObject* parent = nullptr);
 
     QTcpSocket* socket() const { return tcp; }
+    // Raises peerLost when the peer has gone silent for good.
+    PeerWatch* watch() const { return peerWatch; }
     quint64 number() const { return serial; }
     // "address:port" of the peer, for the log.
     const QString& peer() const { return peerText; }
@@ -55,6 +58,7 @@ public:
 
 private:
     QTcpSocket* tcp;
+    PeerWatch* peerWatch = nullptr;
     quint64 serial;
     QString peerText;
     QString hostText;

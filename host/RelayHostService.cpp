@@ -4,6 +4,8 @@
 #include "host/RelayHostLog.h"
 #include "host/RelayHostProtocol.h"
 
+#include "core/PeerWatch.h"
+
 #include <QFile>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -144,6 +146,9 @@ void RelayHostService::admit(QTcpSocket* socket)
     enterWaiting(client);
     connect(socket, &QTcpSocket::readyRead, client, [this, client] { receive(client); });
     connect(socket, &QTcpSocket::disconnected, client, [this, client] { forget(client); });
+    connect(client->watch(), &PeerWatch::peerLost, client, [this, client] {
+        drop(client, QStringLiteral("no answer for %1 s").arg(PeerWatch::SilentMs / 1000));
+    });
     connect(socket, &QTcpSocket::errorOccurred, client,
             [this, client](QAbstractSocket::SocketError error) {
                 if (error == QAbstractSocket::SslHandshakeFailedError)

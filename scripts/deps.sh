@@ -9,6 +9,7 @@ packages=(
   fonts-ipafont-gothic
   xvfb xauth socat
   openssl libssl3
+  iproute2 nftables
   openbox x11-utils xdotool wmctrl imagemagick
   fp-utils libchm-dev
   clang libclang-rt-14-dev
