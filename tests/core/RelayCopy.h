@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeSerialPort.h"
+#include "PtyPair.h"
 #include "ScriptedPeer.h"
 
 #include "core/IntervalTimer.h"
@@ -11,17 +12,6 @@
 
 #include <QHostAddress>
 #include <QMap>
-#include <QRandomGenerator>
-
-// size bytes that look random, the same for the same seed.
-inline QByteArray sample(qsizetype size, quint32 seed = 1)
-{
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& b : bytes)
-        b = char(random.generate());
-    return bytes;
-}
 
 // One copy's relay without a window: its own port table with COM numbers mapped by hand, source
 // COM1 and destination COM2 at 8N1, sockets on 127.0.0.1, and what its signals said last.

@@ -59,7 +59,6 @@ private slots:
             false, false, false);
         row("AUTH:01", "AUTH:01\n", true, "", false, true, false, refused);
         row("AUTH", "AUTH\n", false, "", false, true, true);
-        row("AUTH:abc", "AUTH:abc\n", true, "", false, true, true);
         row("AUTH:7", "AUTH:7\n", true, "", false, true, false, hostError + "7]");
         row("AUTH: 7x kept as received", "AUTH: 7x:1\n", true, "", false, true, false,
             hostError + " 7x]");
@@ -138,47 +137,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!p.peer.connected(), Patience);
     }
 
-    // Serial to serial through one core, and serial to LAN to serial through a server core and
-    // a client core: every byte each way, in order. The block is written whole before it is
-    // read, so it must fit in what the path holds (the LAN path holds more).
-    void relaysBothWays_data()
-    {
-        QTest::addColumn<bool>("lan");
-        QTest::newRow("serial") << false;
-        QTest::newRow("LAN") << true;
-    }
-    void relaysBothWays()
-    {
-        QFETCH(bool, lan);
-        PtyPair a, b;
-        QVERIFY(a.isValid() && b.isValid());
-        std::unique_ptr<RelayCopy> server, client;
-        if (lan) {
-            server = std::make_unique<RelayCopy>(QMap<int, QString>{{1, a.slavePath()}},
-                                                 DestinationKind::Lan, LanRole::Server);
-            client = std::make_unique<RelayCopy>(QMap<int, QString>{{1, b.slavePath()}},
-                                                 DestinationKind::Lan, LanRole::Client);
-            QVERIFY(server->start());
-            client->settings.peerPort = server->listeningPort();
-            QVERIFY(client->start());
-            QTRY_VERIFY_WITH_TIMEOUT(server->lanLamp && client->lanLamp, Patience);
-        } else {
-            // 14400 has no termios constant of its own
-            server = std::make_unique<RelayCopy>(
-                QMap<int, QString>{{1, a.slavePath()}, {2, b.slavePath()}}, DestinationKind::Serial,
-                LanRole::Client, QStringLiteral("14400"));
-            QVERIFY(server->start());
-        }
-        for (PtyPair* in : {&a, &b}) {
-            const QByteArray block =
-                sample(lan ? 1024 * 1024 : RelayCore::QueueLimit / 2, in == &a ? 1 : 2);
-            QVERIFY(in->writeAll(block));
-            QCOMPARE((in == &a ? b : a).readCount(block.size()), block);
-        }
-        if (!lan) // the modem-line calls that a pseudo-terminal refuses never surface
-            QCOMPARE(server->status, QStringLiteral("接続しました！"));
-    }
-
     // Short lines that each ask for 32767 bytes, sent by the tens of thousands at once while
     // the far end of the port does not read: they wait as text, not as bytes.
     void floodOfLongDataLinesStaysBounded_data()
@@ -197,12 +155,9 @@ private slots:
         c.settings.relayHost = QStringLiteral("127.0.0.1");
         c.settings.relayPort = host.port();
         QVERIFY(c.start());
-        QTcpSocket peer, second;
-        if (role == LanRole::Server) { // a server serves one peer at a time
+        QTcpSocket peer;
+        if (role == LanRole::Server) {
             peer.connectToHost(QHostAddress::LocalHost, quint16(c.listeningPort()));
-            QTRY_VERIFY_WITH_TIMEOUT(c.lanLamp && c.link, Patience);
-            second.connectToHost(QHostAddress::LocalHost, quint16(c.listeningPort()));
-            QTRY_COMPARE_WITH_TIMEOUT(second.state(), QAbstractSocket::UnconnectedState, Patience);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(host.connected(), Patience);
             host.send("AUTH:0\n");

@@ -1,7 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QRandomGenerator>
 #include <QString>
+
+// size bytes that look random, the same for the same seed.
+inline QByteArray sample(qsizetype size, quint32 seed = 1)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& b : bytes)
+        b = char(random.generate());
+    return bytes;
+}
 
 // A pseudo-terminal in raw mode: the test holds the master side, a serial port opens the slave.
 class PtyPair {
