@@ -4,7 +4,6 @@
 #include "TestRegistry.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTest>
@@ -12,7 +11,6 @@
 #include <memory>
 #include <signal.h>
 #include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -55,7 +53,6 @@ private slots:
         row("key holding =", listed, "AUTH:ali:se=same", "AUTH:0");
         row("unknown ID", listed, "AUTH:Nobody:Vorm", "AUTH:1");
         row("key field missing", {}, "AUTH:Guest", "AUTH:3");
-        row("colon in key", {}, "AUTH:Guest:Vo:rm", "AUTH:3");
         row("not UTF-8", {}, "AUTH:G\xff:Vorm", "AUTH:3");
     }
     void login()
@@ -226,40 +223,17 @@ private slots:
             20000);
         qInfo("1000 copies logged in at once: %lld ms", timer.elapsed());
     }
-    void keepaliveAndStopOnSignal_data()
+    void stopOnSignal_data()
     {
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGINT") << SIGINT;
     }
-    // Keepalive probes start after a short silence, so that a peer gone without a word is let go
-    // within a minute; a signal ends the service cleanly.
-    void keepaliveAndStopOnSignal()
+    // A signal ends the service cleanly and closes its connections.
+    void stopOnSignal()
     {
         QFETCH(int, signalNumber);
         QVERIFY(startWith("K"));
-        const auto hex = [](quint16 port) {
-            return QStringLiteral("0100007F:%1").arg(port, 4, 16, QLatin1Char('0'));
-        };
-        const QString local = hex(host.port()), remote = hex(clients[0]->socket.localPort());
-        // Timer kind 2 is the keepalive timer; its expiry is given in clock ticks.
-        const auto timer = [&] {
-            QFile table(QStringLiteral("/proc/net/tcp"));
-            const QByteArray text = table.open(QIODevice::ReadOnly) ? table.readAll() : "";
-            for (const QByteArray& row : text.split('\n')) {
-                const QStringList fields = QString::fromLatin1(row).simplified().split(' ');
-                if (fields.size() > 5 && fields[1].compare(local, Qt::CaseInsensitive) == 0 &&
-                    fields[2].compare(remote, Qt::CaseInsensitive) == 0)
-                    return fields[5];
-            }
-            return QString();
-        };
-        QTRY_VERIFY2_WITH_TIMEOUT(timer().startsWith(QStringLiteral("02:")), qPrintable(timer()),
-                                  Patience);
-        const double seconds =
-            double(timer().mid(3).toLongLong(nullptr, 16)) / double(::sysconf(_SC_CLK_TCK));
-        QVERIFY2(seconds <= 30, qPrintable(QString::number(seconds)));
-
         QCOMPARE(::kill(pid_t(host.process().processId()), signalNumber), 0);
         QVERIFY(host.process().waitForFinished(Patience));
         QCOMPARE(host.process().exitStatus(), QProcess::NormalExit);
