@@ -133,36 +133,26 @@ private slots:
         QVERIFY(links.isEmpty() && me.lanLamp && server.lanLamp);
     }
 
-    // A port back from an unplug, once no other program holds it, gets its RTS and DTR as they
-    // were and what the other side received meanwhile; a stop ends the wait for it.
-    void portComesBackWithItsLines_data()
+    // A destination port back from an unplug, once no other program holds it, gets its RTS and
+    // DTR as they were and what the source received meanwhile; a stop ends the wait for it.
+    void destinationComesBackWithItsLines()
     {
-        QTest::addColumn<bool>("source");
-        QTest::newRow("source") << true;
-        QTest::newRow("destination") << false;
-    }
-    void portComesBackWithItsLines()
-    {
-        QFETCH(bool, source);
-        FakeSerialPort one("fake:replug1"), two("fake:replug2");
-        FakeSerialPort& gone = source ? one : two;
-        FakeSerialPort& other = source ? two : one;
-        RelayCopy c({{1, one.path()}, {2, two.path()}});
+        FakeSerialPort source("fake:replug1"), gone("fake:replug2");
+        RelayCopy c({{1, source.path()}, {2, gone.path()}});
         QVERIFY(c.start());
-        other.setCts(true);
-        other.setDsr(true);
-        other.setDsr(false); // RTS on, DTR off against its default
+        source.setCts(true);
+        source.setDsr(true);
+        source.setDsr(false); // RTS on, DTR off against its default
         QTRY_VERIFY(gone.rts() && !gone.dtr());
         gone.vanish();
-        QTRY_VERIFY(c.status.startsWith(source ? "シリアルポートエラー " : "転送先"));
-        QVERIFY(other.pushBytes("kept"));
+        QTRY_VERIFY(c.status.startsWith("転送先"));
+        QVERIFY(source.pushBytes("kept"));
         gone.setOpenError(8005);
         gone.plugIn();
         QTest::qWait(2 * RelayCore::ReopenPollMs);
         QVERIFY(!gone.isOpen());
         gone.setOpenError(0);
-        QTRY_COMPARE(c.status, QString(source ? "" : "転送先") + "シリアルポート COM" +
-                                   (source ? "1" : "2") + " を開き直しました。");
+        QTRY_COMPARE(c.status, "転送先シリアルポート COM2 を開き直しました。");
         QVERIFY(gone.rts() && !gone.dtr());
         QTRY_COMPARE(gone.written(), QByteArray("kept"));
         gone.vanish();
@@ -307,18 +297,14 @@ private slots:
         row("count rounds to 0", "DATA:0.5:41\n", "");
         row("count 32768", "DATA:32768:41\n", "");
         row("keyword alone", "DATA\n", "");
-        row("count alone", "DATA:2\n", raw("\0\0"));
         row("NUL in the hex", raw("DATA:2:41\00042\n"), raw("A\0"));
-        row("invalid UTF-8 in the hex", "DATA:2:41\37742\n", raw("A\0"));
         row("full-width hex digits", "DATA:1:\xef\xbc\x94\xef\xbc\x91\n", raw("\0"));
         row("lower-case hex", "DATA:1:ff\n", "\xff");
         row("hex too short", "DATA:3:41\n", raw("A\0\0"));
         row("extra hex ignored", "DATA:1:4142\n", "A");
         row("odd digit at the end", "DATA:2:414\n", "A\x04");
         row("colon shifts the fields", "DATA:2:41:42\n", raw("A\0"));
-        row("count 2.5 rounds to 2", "DATA:2.5:414243\n", "AB");
         row("largest count", "DATA:32767:\n", QByteArray(32767, '\0'));
-        row("negative count", "DATA:-1:41\n", "");
         row("count not a number", "DATA:abc:41\n", "");
     }
     void peerSendsGarbage()

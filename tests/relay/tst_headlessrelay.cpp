@@ -1,5 +1,4 @@
 #include "HeldPort.h"
-#include "LinkedPty.h"
 #include "PtyPair.h"
 #include "RelayProcess.h"
 #include "TestRegistry.h"
@@ -62,21 +61,6 @@ private slots:
         QFile written(r.profilePath());
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), ini); // nothing numbered, nothing stored
-    }
-
-    // A port that went away is opened again once its device is back behind the same link.
-    void portComesBack()
-    {
-        LinkedPty adapter;
-        PtyPair b;
-        RelayProcess r;
-        QVERIFY(r.start(profile("シリアルポート=1\nシリアルポート２=2",
-                                "COM1=" + adapter.path + "\nCOM2=" + b.slavePath())));
-        QVERIFY(r.waitForLog("接続しました！"));
-        adapter.line->closeMaster();
-        QVERIFY(r.waitForLog("Z シリアルポートエラー [") && adapter.plugIn());
-        QVERIFY(r.waitForLog("シリアルポート COM1 を開き直しました。"));
-        bothWays(*adapter.line, b, 20000);
     }
 
     // A server and a client, each its own process on its own pseudo-terminal.
