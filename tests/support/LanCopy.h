@@ -1,11 +1,9 @@
 #pragma once
 
 #include "TestCopy.h"
-#include "core/IntervalTimer.h"
 #include "desktop/ShapeLamp.h"
 #include "desktop/StatusBar.h"
 
-#include <QAction>
 #include <QPushButton>
 #include <QString>
 #include <QTest>
@@ -17,8 +15,6 @@ public:
     LanCopy(const QString& sourcePath, int role, const QString& speed = QStringLiteral("9600"));
 
     void click() { QTest::mouseClick(w->findChild<QPushButton*>("cmdRun"), Qt::LeftButton); }
-    // Keeps the source timer from ending the burst until its interval is set again.
-    void holdBurst() { w->Relay.tmrSer()->setInterval(3600 * 1000); }
     QString status() const
     {
         return w->findChild<StatusBar*>("sbStatusBar")->panelText(QStringLiteral("status"));
@@ -27,5 +23,4 @@ public:
     {
         return w->findChild<ShapeLamp*>("shpLan")->FillColor() == QColor(64, 255, 64);
     }
-    bool listEnabled() const { return w->findChild<QAction*>("mnuViewFlipList")->isEnabled(); }
 };
