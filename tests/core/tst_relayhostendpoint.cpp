@@ -31,8 +31,6 @@ private slots:
         QTest::newRow("variable host and port")
             << " var:30001 " << QStringList{"sect", "20001", "1", ""} << "var" << 30001 << "";
         QTest::newRow("bracketed IPv6 and port") << "[::1]:30001" << none << "::1" << 30001 << "";
-        QTest::newRow("bracketed IPv6")
-            << "[::1]" << QStringList{"", "", "1", ""} << "::1" << 10002 << "";
         QTest::newRow("bare IPv6 is a host") << "fe80::1" << none << "fe80::1" << 10001 << "";
         QTest::newRow("port too large") << "var:65536" << none << "var" << 0 << "var:65536";
         QTest::newRow("port not a number") << "var:1O" << none << "var" << 0 << "var:1O";
