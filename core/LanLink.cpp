@@ -175,8 +175,8 @@ void LanLink::OpenLan(bool force)
         break;
     case LanRole::Host:
         lan->setLocalPort(0);
-        lan->setRemoteHost(core.current.relayHost);
-        lan->setRemotePort(core.current.relayPort);
+        lan->setRemoteHost(core.current.relayHost.host);
+        lan->setRemotePort(core.current.relayHost.port);
         lan->Connect();
         break;
     }

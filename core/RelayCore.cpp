@@ -166,23 +166,23 @@ bool RelayCore::prepareRelayHost()
     lanSocket->setTls(false);
     if (!hostLink)
         return true;
-    if (!current.relayProblem.isEmpty()) {
-        showStatus(current.relayProblem);
+    if (!current.relayHost.problem.isEmpty()) {
+        showStatus(current.relayHost.problem);
         return false;
     }
-    if (!current.relayTls)
+    if (!current.relayHost.tls)
         return true;
     QList<QSslCertificate> cas;
-    if (!current.relayCaFile.isEmpty()) {
-        cas = QSslCertificate::fromPath(current.relayCaFile, QSsl::Pem,
+    if (!current.relayHost.caFile.isEmpty()) {
+        cas = QSslCertificate::fromPath(current.relayHost.caFile, QSsl::Pem,
                                         QSslCertificate::PatternSyntax::FixedString);
         if (cas.isEmpty()) {
             showStatus(QStringLiteral("中継ホストの CA 証明書ファイル「%1」を読み込めません。")
-                           .arg(current.relayCaFile));
+                           .arg(current.relayHost.caFile));
             return false;
         }
     }
-    lanSocket->setTls(true, current.relayFingerprint, cas);
+    lanSocket->setTls(true, current.relayHost.fingerprint, cas);
     return true;
 }
 

@@ -16,7 +16,7 @@ public:
         QString caFile;
     };
 
-    QString host;
+    QString host = QStringLiteral(NIRVEX_RELAY_HOST);
     int port = PlainPort;
     bool tls = false;
     // SHA-256 digest of the service's certificate (DER); empty when none is pinned.
@@ -35,6 +35,8 @@ public:
     // without brackets is a host alone), else from Host=, else builtInHost; the port from the
     // variable, else from Port=, else PlainPort or TlsPort. A value that cannot be used is a
     // problem, never replaced by a default.
+    bool operator==(const RelayHostEndpoint&) const = default;
+
     static RelayHostEndpoint resolve(const QString& variable, const Section& section,
                                      const QString& builtInHost);
     // resolve() with the process environment and the [RelayHost] section of the profile at

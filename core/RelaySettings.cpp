@@ -141,16 +141,6 @@ QString RelaySettings::listedText(const QStringList& items, const QString& store
     return itemIndex(items, stored) >= 0 ? stored : QString();
 }
 
-void RelaySettings::setRelayHost(const RelayHostEndpoint& endpoint)
-{
-    relayHost = endpoint.host;
-    relayPort = endpoint.port;
-    relayTls = endpoint.tls;
-    relayFingerprint = endpoint.fingerprint;
-    relayCaFile = endpoint.caFile;
-    relayProblem = endpoint.problem;
-}
-
 RelaySettings RelaySettings::fromProfile(const QString& iniPath)
 {
     const auto text = [&](const QString& key, const QString& def) {
@@ -183,7 +173,7 @@ RelaySettings RelaySettings::fromProfile(const QString& iniPath)
         int32_t(number(QStringLiteral("DestType"), DefaultDestType, int32Min, int32Max)));
     settings.role =
         LanRole(int32_t(number(QStringLiteral("DestMode"), DefaultDestMode, int32Min, int32Max)));
-    settings.setRelayHost(RelayHostEndpoint::read(iniPath));
+    settings.relayHost = RelayHostEndpoint::read(iniPath);
     settings.allowedPeers = allowedPeersIn(iniPath);
     return settings;
 }

@@ -43,20 +43,8 @@ public:
     // Host role: the login, and where the relay host service is.
     QString hostId = QStringLiteral("Guest");
     QString hostKey = QStringLiteral("Vorm");
-    QString relayHost = QStringLiteral(NIRVEX_RELAY_HOST);
-    int relayPort = RelayHostPort;
-    // TLS to the relay host: the certificate pinned by its SHA-256 digest (empty: checked against
-    // the trusted CAs), and a file of CAs trusted in place of the system's (empty: the system's).
-    bool relayTls = false;
-    QByteArray relayFingerprint;
-    QString relayCaFile;
-    // Why the relay host settings cannot be used; a host-role start is refused with this text.
-    QString relayProblem;
-
-    static constexpr int RelayHostPort = RelayHostEndpoint::PlainPort;
-
-    // Takes over where and how the host role reaches the relay host.
-    void setRelayHost(const RelayHostEndpoint& endpoint);
+    // A host-role start is refused with relayHost.problem when it is set.
+    RelayHostEndpoint relayHost;
     // Server role: the peers it accepts, as PeerAllowList reads them; empty admits everyone.
     QString allowedPeers;
 

@@ -407,12 +407,6 @@ void frmMain::buildSerialRelay()
     connect(&Relay, &RelayCore::linkChanged, mnuViewFlipList, &QAction::setEnabled);
 }
 
-void frmMain::setRelayHostEndpoint(const QString& host, int port)
-{
-    relayHost = host;
-    relayPort = port;
-}
-
 QString frmMain::PortItemText(int n, int probeError, bool otherSide, Picker picker)
 {
     if (probeError != ComError::None && probeError != ComError::PortAlreadyOpen)
@@ -546,11 +540,7 @@ RelaySettings frmMain::CurrentSettings() const
     settings.peerPort = RelaySettings::portNumber(txtServerPort->text());
     settings.hostId = txtID->text();
     settings.hostKey = txtKey->text();
-    settings.setRelayHost(RelayHostEndpoint::read(app.IniPath));
-    if (!relayHost.isEmpty()) {
-        settings.relayHost = relayHost;
-        settings.relayPort = relayPort;
-    }
+    settings.relayHost = RelayHostEndpoint::read(app.IniPath);
     settings.allowedPeers = RelaySettings::allowedPeersIn(app.IniPath);
     return settings;
 }

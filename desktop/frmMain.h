@@ -96,10 +96,6 @@ public:
     LanRole DestMode = LanRole::Server;
     // Sounds when a start is refused.
     std::function<void()> Beep;
-    // Where the host role connects; tests point it at a scripted relay host. Until it is called,
-    // every relay start reads the relay host from NIRVEX_RELAY_HOST and the profile's
-    // [RelayHost] section, so an edit of either takes effect at the next start.
-    void setRelayHostEndpoint(const QString& host, int port);
 
     // The relay this window shows and drives.
     RelayCore Relay;
@@ -201,8 +197,6 @@ private:
     // Groups owning the devices the last port list fill found but may not open.
     QStringList deniedGroups;
     bool accessNoted = false;
-    QString relayHost;
-    int relayPort = 0;
     WindowGeometry outerGeometry;
     double dpi = 96.0;
     QWidget* clientArea = nullptr;

@@ -64,8 +64,8 @@ struct PeerCopy {
     explicit PeerCopy(LanRole role)
         : c({{1, port.path()}}, DestinationKind::Lan, role, QStringLiteral("110"))
     {
-        c.settings.relayHost = c.settings.peerHost = QStringLiteral("127.0.0.1");
-        c.settings.relayPort = c.settings.peerPort = peer.port();
+        c.settings.relayHost.host = c.settings.peerHost = QStringLiteral("127.0.0.1");
+        c.settings.relayHost.port = c.settings.peerPort = peer.port();
         c.start();
     }
     // The nth connection (1-based) has sent its login.

@@ -240,8 +240,8 @@ private slots:
         PtyPair a;
         RelayCopy c({{1, a.slavePath()}}, DestinationKind::Lan, LanRole::Host);
         c.settings.hostKey = restart ? QStringLiteral("Right") : QStringLiteral("Vorm");
-        c.settings.relayHost = QStringLiteral("127.0.0.1");
-        c.settings.relayPort = host.port();
+        c.settings.relayHost.host = QStringLiteral("127.0.0.1");
+        c.settings.relayHost.port = host.port();
         QVERIFY(c.start());
 
         if (restart) {

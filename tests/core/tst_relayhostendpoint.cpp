@@ -80,20 +80,20 @@ private slots:
         qputenv("NIRVEX_RELAY_HOST", "env.example:99999");
         const RelaySettings broken = RelaySettings::fromProfile(ini);
         qunsetenv("NIRVEX_RELAY_HOST");
-        QCOMPARE(fromEnv.relayHost, "env.example");
-        QCOMPARE(fromEnv.relayPort, 20001);
-        QVERIFY(fromEnv.relayTls && fromEnv.relayProblem.isEmpty());
-        QCOMPARE(fromEnv.relayCaFile, dir.filePath("ca.pem"));
+        QCOMPARE(fromEnv.relayHost.host, "env.example");
+        QCOMPARE(fromEnv.relayHost.port, 20001);
+        QVERIFY(fromEnv.relayHost.tls && fromEnv.relayHost.problem.isEmpty());
+        QCOMPARE(fromEnv.relayHost.caFile, dir.filePath("ca.pem"));
 
         FakeSerialPort port(QStringLiteral("fake:endpoint"));
         RelayCopy c({{1, port.path()}}, DestinationKind::Lan, LanRole::Host);
-        c.settings.setRelayHost(RelayHostEndpoint::read(ini)); // no such CA file
+        c.settings.relayHost = RelayHostEndpoint::read(ini); // no such CA file
         QVERIFY(!c.start());
         QCOMPARE(c.status, QStringLiteral("中継ホストの CA 証明書ファイル「%1」を読み込めません。")
                                .arg(dir.filePath("ca.pem")));
-        c.settings.relayProblem = broken.relayProblem;
+        c.settings.relayHost.problem = broken.relayHost.problem;
         QVERIFY(!c.start());
-        QCOMPARE(c.status, broken.relayProblem);
+        QCOMPARE(c.status, broken.relayHost.problem);
         QVERIFY(!c.core.comSer()->PortOpen());
     }
 };

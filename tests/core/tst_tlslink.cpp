@@ -77,11 +77,11 @@ class TestTlsLink : public QObject {
     // with pin, pinning the self-signed certificate.
     void aim(RelayCopy& c, quint16 port, bool tls = true, bool pin = false) const
     {
-        c.settings.relayHost = "127.0.0.1";
-        c.settings.relayPort = port;
-        c.settings.relayTls = tls;
-        c.settings.relayCaFile = tls ? path("ca.pem") : QString();
-        c.settings.relayFingerprint = pin ? selfPin : QByteArray();
+        c.settings.relayHost.host = "127.0.0.1";
+        c.settings.relayHost.port = port;
+        c.settings.relayHost.tls = tls;
+        c.settings.relayHost.caFile = tls ? path("ca.pem") : QString();
+        c.settings.relayHost.fingerprint = pin ? selfPin : QByteArray();
     }
     // nirvex-host serving TLS with the CA-signed certificate or the self-signed one.
     QStringList tlsOptions(bool selfSigned) const

@@ -43,8 +43,9 @@ private slots:
         };
         key(Qt::Key_F8); // no connection: the command is disabled
         QVERIFY(!list.isVisible());
-        run.w().setRelayHostEndpoint("127.0.0.1", host.port());
+        qputenv("NIRVEX_RELAY_HOST", "127.0.0.1:" + QByteArray::number(host.port()));
         QTest::mouseClick(cmdRun, Qt::LeftButton);
+        qunsetenv("NIRVEX_RELAY_HOST");
         QTRY_COMPARE_WITH_TIMEOUT(host.lines(), QStringList{"AUTH:Guest:Vorm"}, Patience);
         host.send("AUTH:0\n");
         QTRY_VERIFY_WITH_TIMEOUT(run.w().Relay.Authenticated(), Patience);

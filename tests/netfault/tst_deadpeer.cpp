@@ -54,8 +54,8 @@ private slots:
         FakeSerialPort source(QStringLiteral("fake:deadPeer"));
         RelayCopy c({{1, source.path()}}, DestinationKind::Lan, LanRole::Host);
         c.core.wsocLan()->setBindAddress(QHostAddress());
-        c.settings.relayHost = ns.inner;
-        c.settings.relayPort = port;
+        c.settings.relayHost.host = ns.inner;
+        c.settings.relayHost.port = port;
         QVERIFY(c.start());
         QTRY_VERIFY_WITH_TIMEOUT(c.lanLamp && c.link, Patience);
         QVERIFY(source.pushBytes(sample(4096)));
