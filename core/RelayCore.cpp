@@ -462,24 +462,26 @@ void RelayCore::reopenAway()
     // A missing device, one still held by another program or not yet readable is simply
     // tried again at the next tick. Input lines that differ from before the loss count as
     // changes, so the other side follows the device as it is now.
-    if (sourceAway && reopen(serial, current.source)) {
-        sourceAway = false;
-        const std::array<bool, 2> before = sourceInputs;
-        const std::array<bool, 2> now = {serial->CTSHolding(), serial->DSRHolding()};
-        for (int signal : {1, 2})
-            if (before[signal - 1] != now[signal - 1])
+    const auto back = [this](SerialPortControl* port, const RelaySettings::Side& side,
+                             std::array<bool, 2> before) {
+        if (!reopen(port, side))
+            return false;
+        const std::array<bool, 2> now = {port->CTSHolding(), port->DSRHolding()};
+        for (int signal : {1, 2}) {
+            if (before[signal - 1] == now[signal - 1])
+                continue;
+            if (port == serial)
                 sourceLineChanged(signal, now[signal - 1]);
-    }
-    if (destinationAway && current.kind == DestinationKind::Serial &&
-        reopen(destinationPort, current.destination)) {
-        destinationAway = false;
-        const std::array<bool, 2> before = destinationInputs;
-        const std::array<bool, 2> now = {destinationPort->CTSHolding(),
-                                         destinationPort->DSRHolding()};
-        for (int signal : {1, 2})
-            if (before[signal - 1] != now[signal - 1])
+            else
                 destinationLineChanged(signal, now[signal - 1]);
-    }
+        }
+        return true;
+    };
+    if (sourceAway && back(serial, current.source, sourceInputs))
+        sourceAway = false;
+    if (destinationAway && current.kind == DestinationKind::Serial &&
+        back(destinationPort, current.destination, destinationInputs))
+        destinationAway = false;
     if (sourceAway || destinationAway)
         return;
     reopenPoll.stop();
