@@ -288,7 +288,6 @@ private slots:
         row("10 MB without LF", "DATA:3:" + QByteArray(10 * 1024 * 1024, 'A'), "", true);
         row("line at the limit", "DATA:1:41" + QByteArray(32767 - 9, '0') + '\n', "A");
         row("line one over the limit", "DATA:1:41" + QByteArray(32768 - 9, '0') + '\n', "");
-        row("random bytes", sample(64 * 1024, 9), "", true);
         row("NUL and invalid UTF-8", raw("\0\xff\xfe\xc3\x28\x80\0\n"), "");
         row("cut UTF-8 before LF", raw("\xe3\x81\nDATA:1:41\n"), "A");
         row("lone CR", "DATA:1:41\rDATA:1:42\r", "A");
@@ -296,16 +295,12 @@ private slots:
         row("CR after the hex", "DATA:2:41\r\n", raw("A\0"));
         row("count rounds to 0", "DATA:0.5:41\n", "");
         row("count 32768", "DATA:32768:41\n", "");
-        row("keyword alone", "DATA\n", "");
-        row("NUL in the hex", raw("DATA:2:41\00042\n"), raw("A\0"));
         row("full-width hex digits", "DATA:1:\xef\xbc\x94\xef\xbc\x91\n", raw("\0"));
         row("lower-case hex", "DATA:1:ff\n", "\xff");
         row("hex too short", "DATA:3:41\n", raw("A\0\0"));
-        row("extra hex ignored", "DATA:1:4142\n", "A");
         row("odd digit at the end", "DATA:2:414\n", "A\x04");
         row("colon shifts the fields", "DATA:2:41:42\n", raw("A\0"));
         row("largest count", "DATA:32767:\n", QByteArray(32767, '\0'));
-        row("count not a number", "DATA:abc:41\n", "");
     }
     void peerSendsGarbage()
     {

@@ -54,12 +54,10 @@ private slots:
         row("CTS on", "CTRL:CTS:ON\n", true, "", true, true, false);
         row("CR before LF switches off", "CTRL:CTS:ON\nCTRL:CTS:ON\r\n", true, "", false, true,
             false);
-        row("DSR off", "CTRL:DSR:OFF\n", true, "", false, false, false);
         row("other case or signal", "CTRL:cts:ON\nCTRL:RI:ON\ndata:1:41\nCTRL:DSR\n\n", true, "",
             false, false, false);
         row("AUTH:01", "AUTH:01\n", true, "", false, true, false, refused);
         row("AUTH", "AUTH\n", false, "", false, true, true);
-        row("AUTH:7", "AUTH:7\n", true, "", false, true, false, hostError + "7]");
         row("AUTH: 7x kept as received", "AUTH: 7x:1\n", true, "", false, true, false,
             hostError + " 7x]");
     }

@@ -157,9 +157,6 @@ private slots:
         QTest::newRow("hand line on the program's number")
             << "COM1 = /dev/pts/7"
             << "COM1=/dev/pts/7 COM2=$dev/ttyUSB0 COM3=$dev/ttyACM0 COM9=/dev/pts/9";
-        QTest::newRow("number kept free by hand")
-            << "com1="
-            << "COM1= COM2=$dev/ttyUSB0 COM3=$dev/ttyACM0 COM9=/dev/pts/9";
         QTest::newRow("device mapped by hand")
             << "COM5=$dev/ttyACM0"
             << "COM2=$dev/ttyUSB0 COM5=$dev/ttyACM0 COM9=/dev/pts/9";

@@ -17,7 +17,6 @@ private slots:
         QTest::addColumn<int>("signalNumber"); // 0: the display goes away
         QTest::addColumn<int>("exitCode");
         QTest::newRow("SIGTERM") << SIGTERM << 0;
-        QTest::newRow("SIGINT") << SIGINT << 0;
         QTest::newRow("SIGHUP") << SIGHUP << 0;
         // The window system plugin ends the program with status 1.
         QTest::newRow("display gone") << 0 << 1;

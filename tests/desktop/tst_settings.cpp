@@ -147,20 +147,6 @@ private slots:
         profile.expect(file);
     }
 
-    // Sizes are stored as floats in plain decimal with the fewest digits, however large.
-    void savedNumbers()
-    {
-        NirvexMain app;
-        QTemporaryDir dir;
-        app.IniPath = dir.filePath("nirvex.INI");
-        QCOMPARE(app.GetIniSetting("Settings", "MainWidth", -1), "-1");
-        for (const auto& [value, text] :
-             {std::pair{1234.5f, "1234.5"}, {-2.5e7f, "-25000000"}, {-0.0f, "0"}}) {
-            app.SaveIniSetting("Settings", "MainWidth", value);
-            QCOMPARE(app.GetIniSetting("Settings", "MainWidth", -1), QString(text));
-        }
-    }
-
     void faultyProfile_data()
     {
         QTest::addColumn<QByteArray>("head");
@@ -181,16 +167,10 @@ private slots:
             QTest::newRow(name) << head << fill << fillBytes << tail << int(access) << state;
         };
         row("cut mid-line", settings + "HostKey=Sec", alice + ";txtKey=Sec");
-        row("only a cut header", "; mine\r\n[Setti", "");
-        row("cut mid-character", settings + "HostKey=山\xE7\x94", alice + ";txtKey=山\uFFFD\uFFFD");
         row("cut mid-character, Shift-JIS",
             "[Settings]\r\n\x91\xac\x93\x78=19200\r\nHostID=\x8e\x52\x93", "cmbBPS=19200;txtID=山");
         row("random bytes", random, "");
-        // Junk that is no UTF-8 makes the file Shift-JIS, where "速度" is other bytes.
-        row("50 MB of junk lines", settings, "txtID=Alice", Writable,
-            QByteArray("\x01junk\xFF\0=[]x;\n", 14), 50LL << 20);
         row("100 MB line after the settings", settings, alice, Writable, "x", 100LL << 20);
-        row("100 MB line before the settings", {}, "", Writable, "[", 100LL << 20, "\n" + settings);
         row("read-only file", settings, alice, ReadOnlyFile);
         row("read-only folder", settings, alice, ReadOnlyFolder);
     }

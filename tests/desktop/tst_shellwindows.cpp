@@ -1,74 +1,18 @@
 #include "TestRegistry.h"
 
 #include "desktop/AppInfo.h"
-#include "desktop/InfoBox.h"
-#include "desktop/frmAbout.h"
 #include "helpviewer/HelpBrowser.h"
 #include "helpviewer/HelpWindow.h"
 
-#include <QApplication>
 #include <QFile>
-#include <QLabel>
-#include <QPushButton>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
-// The about window, the system-information tools and the help viewer.
+// The help viewer on built, missing and damaged help files.
 class TestShellWindows : public QObject {
     Q_OBJECT
 private slots:
-    // Each showing is a fresh modal window on its owner; its links and buttons do their part.
-    void aboutWindow()
-    {
-        QTemporaryDir empty;
-        QStringList messages;
-        QList<QUrl> opened;
-        const auto box = InfoBox::setHook(
-            [&](const QString& t, const QString& text) { messages << t + ": " + text; });
-        const auto opener = frmAbout::setUrlOpener([&](const QUrl& url) { opened.append(url); });
-        const QByteArray path = qgetenv("PATH");
-        const auto restore = qScopeGuard([&] {
-            InfoBox::setHook(box);
-            frmAbout::setUrlOpener(opener);
-            qputenv("PATH", path);
-        });
-        QWidget owner;
-        owner.show();
-        QStringList seen;
-        qputenv("PATH", empty.path().toLocal8Bit());
-        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
-            QTimer::singleShot(0, this, [&] {
-                auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
-                if (!about || about->parentWidget() != &owner) {
-                    seen.append("not modal on its owner");
-                    QApplication::closeAllWindows();
-                    return;
-                }
-                seen.append(about->lblVersion->text());
-                about->lblVersion->setText("changed");
-                for (QLabel* description : about->lblDescription)
-                    QTest::mouseClick(description, Qt::LeftButton);
-                about->cmdSysInfo->click();
-                seen.append(about->isVisible() ? "open" : "closed");
-                QTest::keyClick(about->cmdOK, key);
-                if (about->isVisible()) {
-                    seen.append("not closed by the key");
-                    about->close();
-                }
-            });
-            frmAbout::showModal(&owner);
-        }
-        QCOMPARE(seen, QStringList({"ﾊﾞｰｼﾞｮﾝ 0.50.0", "open", "ﾊﾞｰｼﾞｮﾝ 0.50.0", "open"}));
-        QCOMPARE(messages, QStringList(2, "Nirvex: 現時点ではｼｽﾃﾑ情報を使用できません"));
-        const bool web = !AppInfo::homepage().isEmpty();
-        QCOMPARE(owner.findChildren<HelpWindow*>().size(), web ? 0 : 1);
-        QCOMPARE(opened, QList<QUrl>(web ? 8 : 0, QUrl(AppInfo::homepage())));
-        QVERIFY(owner.findChildren<frmAbout*>().isEmpty());
-    }
-
     // The owner's one help window shows a page or the reason, whatever the help file is like.
     void helpFile_data()
     {
@@ -78,7 +22,6 @@ private slots:
         QTest::newRow("built") << 1.0 << false << "";
         QTest::newRow("missing") << -1.0 << false << "見つかりません";
         QTest::newRow("not a help file") << 0.0 << false << "開けません";
-        QTest::newRow("header only") << 0.02 << false << "";
         QTest::newRow("half") << 0.5 << false << "";
         QTest::newRow("compression settings chmlib crashes on") << 1.0 << true << "開けません";
     }

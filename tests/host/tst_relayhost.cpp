@@ -180,10 +180,9 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("strangersLeft");
         QTest::newRow("per-address limit") << QStringList() << 8;
-        QTest::newRow("table full") << QStringList{"--max-pending-per-address", "5000"} << 1999;
     }
     // 2100 idle strangers from one address keep neither a copy out nor a logged-in one out:
-    // the newest 8 stay or, without that limit, the oldest make room in the full table.
+    // the newest 8 stay.
     void idleFlood()
     {
         QFETCH(QStringList, options);
@@ -223,7 +222,6 @@ private slots:
     {
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
     }
     // A signal ends the service cleanly and closes its connections.
     void stopOnSignal()

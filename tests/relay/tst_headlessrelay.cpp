@@ -104,10 +104,6 @@ private slots:
             << "シリアルポート=7"
             << "COM1=%1" << false << 2
             << "COM7, the source port, is not mapped in the [Ports] section of %3";
-        QTest::newRow("destination unmapped")
-            << "シリアルポート=1\nシリアルポート２=2"
-            << "COM1=%1" << false << 2
-            << "COM2, the destination port, is not mapped in the [Ports] section of %3";
         QTest::newRow("listening port taken") << "シリアルポート=1\nDestType=3\nDestMode=1\nPort=%2"
                                               << "COM1=%1" << false << 1 << "wsocLan:10048:";
         QTest::newRow("desktop profile in the user's folder")
